@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Runs the built tool as a process and checks its exit status, standard output
+# and standard error exactly. Usage: run.sh GROUP, with TOOL (the executable),
+# STAND_IN (the preload library) and EMULATOR (empty for a native build) set.
+set -u
+tmp=$(mktemp -d)
+servers=()
+trap 'kill "${servers[@]}" 2>/dev/null; wait; rm -rf "$tmp"' EXIT
+# A private runtime directory and a bus address that fails at once keep the
+# library quiet and from starting helpers.
+export XDG_RUNTIME_DIR=$tmp DBUS_SESSION_BUS_ADDRESS=disabled: TOOL STAND_IN EMULATOR
+unset DISPLAY WAYLAND_DISPLAY SDL_VIDEODRIVER
+passed=0 failed=0
+
+tool() { $EMULATOR "$TOOL" "$@"; }
+stood_in() {
+    if [ -n "$EMULATOR" ]; then $EMULATOR -E LD_PRELOAD="$STAND_IN" "$TOOL" "$@"
+    else LD_PRELOAD=$STAND_IN "$TOOL" "$@"; fi
+}
+export -f tool stood_in
+
+# xvfb VAR SIZE...: starts an X server with a screen of each size; VAR gets its name.
+xvfb() {
+    local var=$1 args=() screen=0
+    shift
+    for size; do args+=(-screen $((screen++)) "${size}x24"); done
+    Xvfb -noreset -nolisten tcp -displayfd 3 "${args[@]}" 3>"$tmp/$var" 2>"$tmp/$var.log" &
+    servers+=($!)
+    for _ in $(seq 100); do [ -s "$tmp/$var" ] && break; sleep 0.1; done
+    printf -v "$var" ':%s' "$(cat "$tmp/$var")"
+}
+
+# check NAME STATUS STDOUT STDERR COMMAND: runs the shell line COMMAND, bounded
+# in time; the expected streams take printf's backslash escapes.
+check() {
+    timeout 30 bash -c "$5" >"$tmp/out" 2>"$tmp/err"
+    local status=$?
+    printf '%b' "$3" >"$tmp/out.want"
+    printf '%b' "$4" >"$tmp/err.want"
+    if [ "$status" = "$2" ] && cmp -s "$tmp/out" "$tmp/out.want" && cmp -s "$tmp/err" "$tmp/err.want"; then
+        passed=$((passed + 1)) && echo "ok: $1"
+    else
+        failed=$((failed + 1)) && echo "FAILED: $1: status $status, expected $2; $5"
+        diff -u --label 'expected stdout' --label stdout "$tmp/out.want" "$tmp/out"
+        diff -u --label 'expected stderr' --label stderr "$tmp/err.want" "$tmp/err"
+    fi
+}
+
+report='Current Display Resolution'
+case $1 in
+x11)
+    xvfb one 1234x567
+    xvfb two 1366x701 640x480
+    check 'one screen' 0 "$report: 1234x567\n" '' "DISPLAY=$one tool"
+    check 'arguments change nothing' 0 "$report: 1234x567\n" '' \
+        "DISPLAY=$one tool -h --help --version '' 'two words' %s%n 0 -- -"
+    check 'two screens: only the first' 0 "$report: 1366x701\n" '' "DISPLAY=$two tool"
+    ;;
+no-display)
+    none='SDL initialization failed: No available video device\n'
+    check 'no display' 1 '' "$none" 'tool'
+    check 'no display, with arguments' 1 '' "$none" 'tool --help x'
+    check 'x11 asked for, no display' 1 '' 'SDL initialization failed: x11 not available\n' \
+        'SDL_VIDEODRIVER=x11 tool'
+    check 'offscreen asked for' 0 "$report: 1024x768\n" '' 'SDL_VIDEODRIVER=offscreen tool'
+    check 'dummy asked for' 0 "$report: 1024x768\n" '' 'SDL_VIDEODRIVER=dummy tool'
+    ;;
+streams)
+    xvfb one 1234x567
+    check 'stdout full' 1 '' 'Writing to standard output failed: No space left on device\n' \
+        "DISPLAY=$one tool >/dev/full"
+    check 'stdout closed' 1 '' 'Writing to standard output failed: Bad file descriptor\n' \
+        "DISPLAY=$one tool >&-"
+    check 'stderr closed' 0 "$report: 1234x567\n" '' "DISPLAY=$one tool 2>&-"
+    check 'stderr closed, query fails' 1 'SDL_Quit\n' '' \
+        "DISPLAY=$one STAND_IN_MODE=-1 STAND_IN_ERROR=gone stood_in 2>&-"
+    check 'all closed' 1 '' '' "DISPLAY=$one tool <&- >&- 2>&-"
+    ;;
+stand-in)
+    # The stand-in writes SDL_Quit to both streams when the program calls it.
+    export SDL_VIDEODRIVER=offscreen
+    check 'query fails' 1 'SDL_Quit\n' 'SDL_GetCurrentDisplayMode failed: no mode\nSDL_Quit\n' \
+        'STAND_IN_MODE=-1 STAND_IN_ERROR="no mode" stood_in'
+    check 'query fails, empty text' 1 'SDL_Quit\n' 'SDL_GetCurrentDisplayMode failed: \nSDL_Quit\n' \
+        'STAND_IN_MODE=-1 stood_in'
+    check 'query gives 1' 1 'SDL_Quit\n' 'SDL_GetCurrentDisplayMode failed: odd\nSDL_Quit\n' \
+        'STAND_IN_MODE=1 STAND_IN_ERROR=odd stood_in'
+    check 'init gives 1' 1 '' 'SDL initialization failed: odd\n' 'STAND_IN_INIT=1 STAND_IN_ERROR=odd stood_in'
+    check 'init fails, empty text' 1 '' 'SDL initialization failed: \n' 'STAND_IN_INIT=-1 stood_in'
+    check 'zero and negative size' 0 "$report: 0x-1\nSDL_Quit\n" 'SDL_Quit\n' 'STAND_IN_SIZE=0x-1 stood_in'
+    check 'extreme size' 0 "$report: -2147483648x2147483647\nSDL_Quit\n" 'SDL_Quit\n' \
+        'STAND_IN_SIZE=-2147483648x2147483647 stood_in'
+    ;;
+*)
+    echo "usage: run.sh x11|no-display|streams|stand-in" >&2
+    exit 2
+    ;;
+esac
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ] && [ "$passed" != 0 ]

@@ -1,0 +1,57 @@
+// Loaded ahead of SDL 2 to force what the real library can't be made to do:
+//   STAND_IN_INIT=N    SDL_Init returns N, with STAND_IN_ERROR as the error text
+//   STAND_IN_MODE=N    SDL_GetCurrentDisplayMode returns N, likewise
+//   STAND_IN_SIZE=WxH  the real mode query's width and height are replaced
+// SDL_Quit writes "SDL_Quit" to both standard streams, so that the tests see
+// how often it is called and what the program wrote before it.
+#include <SDL.h>
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+template <typename Function> static Function *real(const char *name)
+{
+    return reinterpret_cast<Function *>(dlsym(RTLD_NEXT, name));
+}
+
+static bool forced(const char *variable, int *result)
+{
+    const char *value = getenv(variable);
+    if (value == nullptr) {
+        return false;
+    }
+    *result = atoi(value);
+    const char *error = getenv("STAND_IN_ERROR");
+    SDL_SetError("%s", error != nullptr ? error : "");
+    return true;
+}
+
+int SDL_Init(Uint32 flags)
+{
+    int result = 0;
+    return forced("STAND_IN_INIT", &result) ? result : real<int(Uint32)>("SDL_Init")(flags);
+}
+
+int SDL_GetCurrentDisplayMode(int display, SDL_DisplayMode *mode)
+{
+    int result = 0;
+    if (forced("STAND_IN_MODE", &result)) {
+        return result;
+    }
+    result = real<int(int, SDL_DisplayMode *)>("SDL_GetCurrentDisplayMode")(display, mode);
+    const char *size = getenv("STAND_IN_SIZE");
+    if (size != nullptr) {
+        sscanf(size, "%dx%d", &mode->w, &mode->h);
+    }
+    return result;
+}
+
+void SDL_Quit(void)
+{
+    static const char marker[] = "SDL_Quit\n";
+    (void)!write(STDOUT_FILENO, marker, sizeof marker - 1);
+    (void)!write(STDERR_FILENO, marker, sizeof marker - 1);
+    real<void()>("SDL_Quit")();
+}
