@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 int main()
@@ -18,6 +19,17 @@ int main()
     } while (fd >= 0 && fd <= STDERR_FILENO);
     if (fd >= 0) {
         close(fd);
+    }
+
+    // On X11 the library opens an input method, which makes libX11 parse the
+    // locale's whole Compose table: most of the start-up cost, for text input
+    // we never read.
+    setenv("XCOMPOSEFILE", "/dev/null", 1);
+    // With no session bus, the library would have D-Bus autolaunch one, and a
+    // bus daemon would outlive us. An address that fails at once starts none.
+    const char *bus = getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus == nullptr || *bus == '\0') {
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     }
 
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {

@@ -55,6 +55,10 @@ x11)
     check 'arguments change nothing' 0 "$report: 1234x567\n" '' \
         "DISPLAY=$one tool -h --help --version '' 'two words' %s%n 0 -- -"
     check 'two screens: only the first' 0 "$report: 1366x701\n" '' "DISPLAY=$two tool"
+    # With no session bus the library would have one autolaunched; nothing the
+    # run starts may outlive it.
+    check 'no session bus, nothing left running' 0 "$report: 1234x567\n" '' \
+        "unset DBUS_SESSION_BUS_ADDRESS; DISPLAY=$one RUN_MARK=$tmp tool; ! grep -las RUN_MARK=$tmp /proc/[0-9]*/environ"
     ;;
 no-display)
     none='SDL initialization failed: No available video device\n'
