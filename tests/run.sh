@@ -30,6 +30,23 @@ xvfb() {
     printf -v "$var" ':%s' "$(cat "$tmp/$var")"
 }
 
+# wayland VAR SIZE: starts a headless Wayland compositor whose one output has
+# that size; VAR gets the path of its socket. sway refuses to run as root.
+wayland() {
+    local dir=$tmp/wayland as=()
+    mkdir -m 700 "$dir"
+    printf 'output HEADLESS-1 mode %s\nxwayland disable\n' "$2" >"$tmp/sway.conf"
+    if [ "$(id -u)" = 0 ]; then
+        chmod 711 "$tmp" && chmod 644 "$tmp/sway.conf" && chown nobody "$dir"
+        as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    fi
+    "${as[@]}" env XDG_RUNTIME_DIR="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
+        WLR_RENDERER=pixman sway -c "$tmp/sway.conf" >"$tmp/sway.log" 2>&1 &
+    servers+=($!)
+    for _ in $(seq 100); do [ -S "$dir/wayland-1" ] && break; sleep 0.1; done
+    printf -v "$1" '%s' "$dir/wayland-1"
+}
+
 # check NAME STATUS STDOUT STDERR COMMAND: runs the shell line COMMAND, bounded
 # in time; the expected streams take printf's backslash escapes.
 check() {
@@ -59,6 +76,11 @@ x11)
     # run starts may outlive it.
     check 'no session bus, nothing left running' 0 "$report: 1234x567\n" '' \
         "unset DBUS_SESSION_BUS_ADDRESS; DISPLAY=$one RUN_MARK=$tmp tool; ! grep -las RUN_MARK=$tmp /proc/[0-9]*/environ"
+    ;;
+wayland)
+    wayland socket 1234x567
+    check 'wayland' 0 "$report: 1234x567\n" '' "WAYLAND_DISPLAY=$socket tool"
+    check 'wayland, with arguments' 0 "$report: 1234x567\n" '' "WAYLAND_DISPLAY=$socket tool -x y"
     ;;
 no-display)
     none='SDL initialization failed: No available video device\n'
@@ -96,7 +118,7 @@ stand-in)
         'STAND_IN_SIZE=-2147483648x2147483647 stood_in'
     ;;
 *)
-    echo "usage: run.sh x11|no-display|streams|stand-in" >&2
+    echo "usage: run.sh x11|wayland|no-display|streams|stand-in" >&2
     exit 2
     ;;
 esac
