@@ -13,12 +13,12 @@ int main()
 {
     // Standard descriptors our caller left closed would be taken by the
     // library's display connection, and our line would be written into it.
-    int fd = 0;
+    int descriptor = 0;
     do {
-        fd = open("/dev/null", O_RDONLY);
-    } while (fd >= 0 && fd <= STDERR_FILENO);
-    if (fd >= 0) {
-        close(fd);
+        descriptor = open("/dev/null", O_RDONLY);
+    } while (descriptor >= 0 && descriptor <= STDERR_FILENO);
+    if (descriptor >= 0) {
+        close(descriptor);
     }
 
     // On X11 the library opens an input method, which makes libX11 parse the
