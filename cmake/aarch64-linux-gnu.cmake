@@ -6,3 +6,5 @@ set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64)
+# Debian names the architecture arm64.
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)

@@ -117,8 +117,22 @@ stand-in)
     check 'extreme size' 0 "$report: -2147483648x2147483647\nSDL_Quit\n" 'SDL_Quit\n' \
         'STAND_IN_SIZE=-2147483648x2147483647 stood_in'
     ;;
+package)
+    cpack --config "$PACKAGE_CONFIG" -B "$tmp/deb" >"$tmp/cpack.log" 2>&1 || cat "$tmp/cpack.log"
+    deb=$tmp/deb/display-resolution_${VERSION}_${DEB_ARCH:-$(dpkg --print-architecture)}.deb
+    xvfb one 1234x567
+    check 'package fields' 0 "display-resolution\nutils\nlibc6, libsdl2-2.0-0\n" '' \
+        "for field in Package Section Depends; do dpkg-deb -f $deb \$field; done | sed 's/ ([^)]*)//g'"
+    check 'package contents' 0 "./usr/bin/display-resolution\n./usr/share/doc/display-resolution/changelog.gz
+./usr/share/doc/display-resolution/copyright\n./usr/share/man/man1/display-resolution.1.gz\n" '' \
+        "dpkg-deb -c $deb | awk '!/\/\$/ { print \$6 }'"
+    check 'manual page' 0 '' '' "dpkg-deb --fsys-tarfile $deb | tar -xO --wildcards '*.1.gz' | zcat | groff -man -ww -z"
+    check 'packaged binary' 0 "$report: 1234x567\n" '' \
+        "dpkg-deb -x $deb $tmp/root && DISPLAY=$one TOOL=$tmp/root/usr/bin/display-resolution tool"
+    check 'lintian' 0 '' '' "lintian --fail-on error,warning $deb 2>/dev/null"
+    ;;
 *)
-    echo "usage: run.sh x11|wayland|no-display|streams|stand-in" >&2
+    echo "usage: run.sh x11|wayland|no-display|streams|stand-in|package" >&2
     exit 2
     ;;
 esac
