@@ -80,7 +80,6 @@ x11)
 wayland)
     wayland socket 1234x567
     check 'wayland' 0 "$report: 1234x567\n" '' "WAYLAND_DISPLAY=$socket tool"
-    check 'wayland, with arguments' 0 "$report: 1234x567\n" '' "WAYLAND_DISPLAY=$socket tool -x y"
     ;;
 no-display)
     none='SDL initialization failed: No available video device\n'
