@@ -32,6 +32,16 @@ int main()
         setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     }
 
+    // Without a runtime directory libwayland can find no compositor by name,
+    // and says so on standard error in a line of its own. A path it cannot
+    // connect to fails just the same, silently.
+    const char *runtime_directory = getenv("XDG_RUNTIME_DIR");
+    const char *wayland_display = getenv("WAYLAND_DISPLAY");
+    if ((runtime_directory == nullptr || runtime_directory[0] != '/') &&
+        (wayland_display == nullptr || wayland_display[0] != '/')) {
+        setenv("WAYLAND_DISPLAY", "/dev/null", 1);
+    }
+
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         fprintf(stderr, "SDL initialization failed: %s\n", SDL_GetError());
         return 1;

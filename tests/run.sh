@@ -31,7 +31,8 @@ xvfb() {
 }
 
 # wayland VAR SIZE: starts a headless Wayland compositor whose one output has
-# that size; VAR gets the path of its socket. sway refuses to run as root.
+# that size; VAR gets its runtime directory, which holds the socket wayland-1.
+# sway refuses to run as root.
 wayland() {
     local dir=$tmp/wayland as=()
     mkdir -m 700 "$dir"
@@ -44,7 +45,7 @@ wayland() {
         WLR_RENDERER=pixman sway -c "$tmp/sway.conf" >"$tmp/sway.log" 2>&1 &
     servers+=($!)
     for _ in $(seq 100); do [ -S "$dir/wayland-1" ] && break; sleep 0.1; done
-    printf -v "$1" '%s' "$dir/wayland-1"
+    printf -v "$1" '%s' "$dir"
 }
 
 # check NAME STATUS STDOUT STDERR COMMAND: runs the shell line COMMAND, bounded
@@ -78,13 +79,19 @@ x11)
         "unset DBUS_SESSION_BUS_ADDRESS; DISPLAY=$one RUN_MARK=$tmp tool; ! grep -las RUN_MARK=$tmp /proc/[0-9]*/environ"
     ;;
 wayland)
-    wayland socket 1234x567
-    check 'wayland' 0 "$report: 1234x567\n" '' "WAYLAND_DISPLAY=$socket tool"
+    wayland runtime 1234x567
+    check 'wayland' 0 "$report: 1234x567\n" '' "XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1 tool"
+    check 'wayland, socket by path' 0 "$report: 1234x567\n" '' \
+        "unset XDG_RUNTIME_DIR; WAYLAND_DISPLAY=$runtime/wayland-1 tool"
     ;;
 no-display)
     none='SDL initialization failed: No available video device\n'
     check 'no display' 1 '' "$none" 'tool'
     check 'no display, with arguments' 1 '' "$none" 'tool --help x'
+    # libwayland would add a line of its own about the missing directory.
+    check 'no display, no runtime directory' 1 '' "$none" 'unset XDG_RUNTIME_DIR; tool'
+    check 'wayland asked for, no runtime directory' 1 '' \
+        'SDL initialization failed: wayland not available\n' 'unset XDG_RUNTIME_DIR; SDL_VIDEODRIVER=wayland tool'
     check 'x11 asked for, no display' 1 '' 'SDL initialization failed: x11 not available\n' \
         'SDL_VIDEODRIVER=x11 tool'
     check 'offscreen asked for' 0 "$report: 1024x768\n" '' 'SDL_VIDEODRIVER=offscreen tool'
