@@ -21,16 +21,19 @@ int main()
         close(descriptor);
     }
 
-    // On X11 the library opens an input method, which makes libX11 parse the
-    // locale's whole Compose table: most of the start-up cost, for text input
-    // we never read.
+    // We open no window and read no input, so none of what the library sets
+    // up for them on its way up is wanted, and a run must leave the desktop
+    // session as it found it.
+    // Suspending the screensaver would reset the X server's idle time.
+    SDL_SetHintWithPriority(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1", SDL_HINT_OVERRIDE);
+    // No bus: no inhibition, no input-method context, and no bus daemon
+    // autolaunched to outlive us. An unknown transport fails at once.
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "disabled:", 1);
+    // The input method opened on X11 would have libX11 load the user's
+    // locale and parse its whole Compose table.
+    setenv("LC_ALL", "C", 1);
     setenv("XCOMPOSEFILE", "/dev/null", 1);
-    // With no session bus, the library would have D-Bus autolaunch one, and a
-    // bus daemon would outlive us. An address that fails at once starts none.
-    const char *bus = getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (bus == nullptr || *bus == '\0') {
-        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
-    }
 
     // Without a runtime directory libwayland can find no compositor by name,
     // and says so on standard error in a line of its own. A path it cannot

@@ -8,7 +8,7 @@ servers=()
 trap 'kill "${servers[@]}" 2>/dev/null; wait; rm -rf "$tmp"' EXIT
 # A private runtime directory and a bus address that fails at once keep the
 # library quiet and from starting helpers.
-export XDG_RUNTIME_DIR=$tmp DBUS_SESSION_BUS_ADDRESS=disabled: TOOL STAND_IN EMULATOR
+export XDG_RUNTIME_DIR=$tmp DBUS_SESSION_BUS_ADDRESS=disabled: TOOL STAND_IN EMULATOR tmp
 unset DISPLAY WAYLAND_DISPLAY SDL_VIDEODRIVER
 passed=0 failed=0
 
@@ -47,6 +47,44 @@ wayland() {
     for _ in $(seq 100); do [ -S "$dir/wayland-1" ] && break; sleep 0.1; done
     printf -v "$1" '%s' "$dir"
 }
+
+# desktop: starts a private session bus with an input method on it, as on a
+# desktop, and a monitor of all its traffic.
+desktop() {
+    export HOME=$tmp XMODIFIERS=@im=ibus DBUS_SESSION_BUS_ADDRESS=unix:path=$tmp/bus
+    dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile 2>/dev/null &
+    servers+=($!)
+    for _ in $(seq 100); do [ -S "$tmp/bus" ] && break; sleep 0.1; done
+    ibus-daemon --panel=disable --emoji-extension=disable >/dev/null 2>&1 &
+    servers+=($!)
+    for _ in $(seq 100); do
+        dbus-send --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+            string:org.freedesktop.portal.IBus 2>/dev/null | grep -q true && break
+        sleep 0.1
+    done
+    dbus-monitor >"$tmp/bus.log" 2>&1 &
+    servers+=($!)
+    for _ in $(seq 100); do [ -s "$tmp/bus.log" ] && break; sleep 0.1; done
+}
+# off_bus COMMAND...: runs COMMAND, true if it succeeds and nothing connected
+# to the session bus meanwhile; a last client of our own marks the end.
+off_bus() {
+    local clients
+    clients=$(grep -c 'member=Hello' "$tmp/bus.log")
+    "$@" || return
+    dbus-send --dest=org.freedesktop.DBus / org.freedesktop.DBus.Peer.Ping
+    until grep -q 'member=Ping' "$tmp/bus.log"; do sleep 0.1; done
+    [ "$(grep -c 'member=Hello' "$tmp/bus.log")" = $((clients + 1)) ]
+}
+# idle_kept COMMAND...: runs COMMAND, true if it succeeds and the X server's
+# idle time, over a second by then, goes on counting.
+idle_kept() {
+    local before
+    until [ "$(xprintidle)" -gt 1000 ]; do sleep 0.2; done
+    before=$(xprintidle)
+    "$@" && [ "$(xprintidle)" -ge "$before" ]
+}
+export -f off_bus idle_kept
 
 # check NAME STATUS STDOUT STDERR COMMAND: runs the shell line COMMAND, bounded
 # in time; the expected streams take printf's backslash escapes.
@@ -137,8 +175,17 @@ package)
         "dpkg-deb -x $deb $tmp/root && DISPLAY=$one TOOL=$tmp/root/usr/bin/display-resolution tool"
     check 'lintian' 0 '' '' "lintian --fail-on error,warning $deb 2>/dev/null"
     ;;
+desktop)
+    xvfb one 1234x567
+    wayland runtime 1234x567
+    desktop
+    check 'desktop x11: idle time kept' 0 "$report: 1234x567\n" '' "DISPLAY=$one idle_kept tool"
+    check 'desktop x11: off the bus' 0 "$report: 1234x567\n" '' "DISPLAY=$one off_bus tool"
+    check 'desktop wayland: off the bus' 0 "$report: 1234x567\n" '' \
+        "XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1 off_bus tool"
+    ;;
 *)
-    echo "usage: run.sh x11|wayland|no-display|streams|stand-in|package" >&2
+    echo "usage: run.sh x11|wayland|desktop|no-display|streams|stand-in|package" >&2
     exit 2
     ;;
 esac
