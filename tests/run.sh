@@ -19,6 +19,21 @@ stood_in() {
 }
 export -f tool stood_in
 
+# Display servers that refuse root (sway) or need no root (Xorg) run as nobody
+# when we are root; private_dir makes a directory of theirs.
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+    chmod 711 "$tmp"
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+private_dir() { mkdir -m 700 "$1" && { [ -z "${as_user[*]}" ] || chown nobody "$1"; }; }
+
+# broken WHY: the test environment, not the tool, is at fault; stop here.
+broken() {
+    echo "BROKEN TEST ENVIRONMENT: $*"
+    exit 1
+}
+
 # xvfb VAR SIZE...: starts an X server with a screen of each size; VAR gets its name.
 xvfb() {
     local var=$1 args=() screen=0
@@ -27,24 +42,53 @@ xvfb() {
     Xvfb -noreset -nolisten tcp -displayfd 3 "${args[@]}" 3>"$tmp/$var" 2>"$tmp/$var.log" &
     servers+=($!)
     for _ in $(seq 100); do [ -s "$tmp/$var" ] && break; sleep 0.1; done
+    [ -s "$tmp/$var" ] || broken "Xvfb did not start: $(tail -n 3 "$tmp/$var.log")"
     printf -v "$var" ':%s' "$(cat "$tmp/$var")"
 }
 
-# wayland VAR SIZE: starts a headless Wayland compositor whose one output has
-# that size; VAR gets its runtime directory, which holds the socket wayland-1.
-# sway refuses to run as root.
+# xorg VAR: starts Xorg with its dummy driver, whose outputs make one X screen
+# with several monitors; VAR gets its name. DUMMY0 (1024x768) and DUMMY1
+# (800x600) are in use, and every mode the driver lists may be set on either.
+xorg() {
+    local dir=$tmp/xorg
+    private_dir "$dir"
+    printf '%s\n' 'Section "ServerFlags"' 'Option "AutoAddDevices" "false"' EndSection \
+        'Section "Device"' 'Identifier "dummy"' 'Driver "dummy"' 'VideoRam 65536' EndSection \
+        'Section "Screen"' 'Identifier "screen"' 'Device "dummy"' 'SubSection "Display"' \
+        'Virtual 4096 2048' EndSubSection EndSection >"$dir/xorg.conf"
+    # Run by anyone but root, Xorg takes its configuration by relative path only.
+    (cd "$dir" && exec "${as_user[@]}" /usr/lib/xorg/Xorg -config xorg.conf -noreset -nolisten tcp \
+        -logfile "$dir/log" -displayfd 3 3>"$tmp/$1" >/dev/null 2>&1) &
+    servers+=($!)
+    for _ in $(seq 100); do [ -s "$tmp/$1" ] && break; sleep 0.1; done
+    [ -s "$tmp/$1" ] || broken "Xorg did not start: $(grep -s EE "$dir/log" | tail -n 3)"
+    printf -v "$1" ':%s' "$(cat "$tmp/$1")"
+    # The driver connects an output only once it has a mode, and only a
+    # probing query sees that.
+    DISPLAY=${!1} xrandr --addmode DUMMY1 800x600 && DISPLAY=${!1} xrandr >/dev/null &&
+        DISPLAY=${!1} xrandr --output DUMMY1 --mode 800x600 --right-of DUMMY0 &&
+        [ "$(DISPLAY=${!1} xrandr --listmonitors | head -n 1)" = 'Monitors: 2' ] ||
+        broken "Xorg's dummy driver did not bring up two outputs"
+}
+
+# wayland VAR SIZE: starts a headless Wayland compositor whose one output,
+# HEADLESS-1, has that size; VAR gets its runtime directory, which holds the
+# socket wayland-1; swaymsg reaches the compositor.
 wayland() {
-    local dir=$tmp/wayland as=()
-    mkdir -m 700 "$dir"
+    local dir=$tmp/wayland
+    private_dir "$dir"
     printf 'output HEADLESS-1 mode %s\nxwayland disable\n' "$2" >"$tmp/sway.conf"
-    if [ "$(id -u)" = 0 ]; then
-        chmod 711 "$tmp" && chmod 644 "$tmp/sway.conf" && chown nobody "$dir"
-        as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
-    fi
-    "${as[@]}" env XDG_RUNTIME_DIR="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
+    chmod 644 "$tmp/sway.conf"
+    "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
         WLR_RENDERER=pixman sway -c "$tmp/sway.conf" >"$tmp/sway.log" 2>&1 &
     servers+=($!)
-    for _ in $(seq 100); do [ -S "$dir/wayland-1" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do [ -S "$dir/wayland-1" ] && [ -S "$dir"/sway-ipc.*.sock ] && break; sleep 0.1; done
+    SWAYSOCK=$(echo "$dir"/sway-ipc.*.sock)
+    export SWAYSOCK
+    [ -S "$SWAYSOCK" ] || broken "sway did not start: $(tail -n 3 "$tmp/sway.log")"
+    # Without a writable tmpfs on /dev/shm, sway falls back to a mode of its own.
+    swaymsg -p -t get_outputs | grep -q "Current mode: $2 " ||
+        broken "sway's output did not take the mode $2 (is /dev/shm a writable tmpfs?)"
     printf -v "$1" '%s' "$dir"
 }
 
@@ -122,6 +166,44 @@ wayland)
     check 'wayland, socket by path' 0 "$report: 1234x567\n" '' \
         "unset XDG_RUNTIME_DIR; WAYLAND_DISPLAY=$runtime/wayland-1 tool"
     ;;
+multi-output)
+    # One X screen over two monitors, as on a laptop with a screen plugged in.
+    xorg x
+    on_x11="export DISPLAY=$x;"
+    check 'x11: the primary output, right of another' 0 "$report: 800x600\n" '' "$on_x11 xrandr \
+        --output DUMMY0 --mode 1024x768 --pos 0x0 --output DUMMY1 --mode 800x600 --pos 1024x0 --primary && tool"
+    check 'x11: no primary, the first output in RandR order' 0 "$report: 1024x768\n" '' "$on_x11 xrandr \
+        --noprimary --output DUMMY0 --mode 1024x768 --pos 800x0 --output DUMMY1 --mode 800x600 --pos 0x0 && tool"
+    check 'x11: a mode change, seen by the next run' 0 "$report: 1024x768\n$report: 640x480\n" '' "$on_x11 xrandr \
+        --output DUMMY0 --mode 1024x768 --pos 0x0 --primary --output DUMMY1 --mode 800x600 --pos 1024x0 &&
+        tool && xrandr --output DUMMY0 --mode 640x480 && tool"
+    check 'x11: the primary output switched off' 0 "$report: 800x600\n" '' "$on_x11 xrandr \
+        --output DUMMY0 --mode 1024x768 --pos 0x0 --primary --output DUMMY1 --mode 800x600 --pos 1024x0 &&
+        xrandr --output DUMMY0 --off && tool"
+    # SDL 2.26 finds no display then; later versions report the bare X screen,
+    # which the server has shrunk to its smallest size.
+    case $SDL_VERSION in
+    2.26.*) off=(1 '' 'SDL initialization failed: No available displays\n') ;;
+    *) off=(0 "$report: 64x64\n" '') ;;
+    esac
+    check 'x11: every output switched off' "${off[@]}" "$on_x11 xrandr --output DUMMY0 --off --output DUMMY1 --off && tool"
+    wayland runtime 1234x567
+    on_wayland="export XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1;"
+    check 'wayland: an output turned 90 degrees' 0 "$report: 567x1234\n" '' \
+        "$on_wayland swaymsg output HEADLESS-1 transform 90 >/dev/null && tool"
+    # SDL 2 reports a scaled output's logical size; SDL 3, behind sdl2-compat
+    # (whose versions run from 2.x.50), its size in pixels.
+    case $SDL_VERSION in
+    *.[5-9][0-9]) scaled=2560x1440 ;;
+    *) scaled=1280x720 ;;
+    esac
+    check 'wayland: an output at scale 2' 0 "$report: $scaled\n" '' \
+        "$on_wayland swaymsg output HEADLESS-1 mode 2560x1440 scale 2 transform normal >/dev/null && tool"
+    # A second output, added later, leftmost and focused.
+    swaymsg output HEADLESS-1 mode 1234x567 scale 1 pos 800 0 >/dev/null && swaymsg create_output >/dev/null &&
+        swaymsg output HEADLESS-2 mode 800x600 pos 0 0 >/dev/null || broken "sway did not add a second output"
+    check 'wayland: two outputs' 0 "$report: 1234x567\n" '' "$on_wayland tool"
+    ;;
 no-display)
     none='SDL initialization failed: No available video device\n'
     check 'no display' 1 '' "$none" 'tool'
@@ -185,7 +267,7 @@ desktop)
         "XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1 off_bus tool"
     ;;
 *)
-    echo "usage: run.sh x11|wayland|desktop|no-display|streams|stand-in|package" >&2
+    echo "usage: run.sh x11|wayland|desktop|multi-output|no-display|streams|stand-in|package" >&2
     exit 2
     ;;
 esac
