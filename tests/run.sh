@@ -33,6 +33,11 @@ broken() {
     echo "BROKEN TEST ENVIRONMENT: $*"
     exit 1
 }
+# wait_for COMMAND...: true once COMMAND is, false after ten seconds.
+wait_for() {
+    for _ in $(seq 100); do "$@" && return; sleep 0.1; done
+    false
+}
 
 # xvfb VAR SIZE...: starts an X server with a screen of each size; VAR gets its name.
 xvfb() {
@@ -41,8 +46,7 @@ xvfb() {
     for size; do args+=(-screen $((screen++)) "${size}x24"); done
     Xvfb -noreset -nolisten tcp -displayfd 3 "${args[@]}" 3>"$tmp/$var" 2>"$tmp/$var.log" &
     servers+=($!)
-    for _ in $(seq 100); do [ -s "$tmp/$var" ] && break; sleep 0.1; done
-    [ -s "$tmp/$var" ] || broken "Xvfb did not start: $(tail -n 3 "$tmp/$var.log")"
+    wait_for test -s "$tmp/$var" || broken "Xvfb did not start: $(tail -n 3 "$tmp/$var.log")"
     printf -v "$var" ':%s' "$(cat "$tmp/$var")"
 }
 
@@ -60,14 +64,13 @@ xorg() {
     (cd "$dir" && exec "${as_user[@]}" /usr/lib/xorg/Xorg -config xorg.conf -noreset -nolisten tcp \
         -logfile "$dir/log" -displayfd 3 3>"$tmp/$1" >/dev/null 2>&1) &
     servers+=($!)
-    for _ in $(seq 100); do [ -s "$tmp/$1" ] && break; sleep 0.1; done
-    [ -s "$tmp/$1" ] || broken "Xorg did not start: $(grep -s EE "$dir/log" | tail -n 3)"
+    wait_for test -s "$tmp/$1" || broken "Xorg did not start: $(grep -s EE "$dir/log" | tail -n 3)"
     printf -v "$1" ':%s' "$(cat "$tmp/$1")"
     # The driver connects an output only once it has a mode, and only a
     # probing query sees that.
-    DISPLAY=${!1} xrandr --addmode DUMMY1 800x600 && DISPLAY=${!1} xrandr >/dev/null &&
-        DISPLAY=${!1} xrandr --output DUMMY1 --mode 800x600 --right-of DUMMY0 &&
-        [ "$(DISPLAY=${!1} xrandr --listmonitors | head -n 1)" = 'Monitors: 2' ] ||
+    (export DISPLAY=${!1}
+        xrandr --addmode DUMMY1 800x600 && xrandr >/dev/null && xrandr --output DUMMY1 --mode 800x600 \
+            --right-of DUMMY0 && [ "$(xrandr --listmonitors | head -n 1)" = 'Monitors: 2' ]) ||
         broken "Xorg's dummy driver did not bring up two outputs"
 }
 
@@ -82,10 +85,9 @@ wayland() {
     "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
         WLR_RENDERER=pixman sway -c "$tmp/sway.conf" >"$tmp/sway.log" 2>&1 &
     servers+=($!)
-    for _ in $(seq 100); do [ -S "$dir/wayland-1" ] && [ -S "$dir"/sway-ipc.*.sock ] && break; sleep 0.1; done
-    SWAYSOCK=$(echo "$dir"/sway-ipc.*.sock)
-    export SWAYSOCK
-    [ -S "$SWAYSOCK" ] || broken "sway did not start: $(tail -n 3 "$tmp/sway.log")"
+    wait_for bash -c "[ -S $dir/wayland-1 ] && [ -S $dir/sway-ipc.*.sock ]" ||
+        broken "sway did not start: $(tail -n 3 "$tmp/sway.log")"
+    export SWAYSOCK=$(echo "$dir"/sway-ipc.*.sock)
     # Without a writable tmpfs on /dev/shm, sway falls back to a mode of its own.
     swaymsg -p -t get_outputs | grep -q "Current mode: $2 " ||
         broken "sway's output did not take the mode $2 (is /dev/shm a writable tmpfs?)"
@@ -98,17 +100,14 @@ desktop() {
     export HOME=$tmp XMODIFIERS=@im=ibus DBUS_SESSION_BUS_ADDRESS=unix:path=$tmp/bus
     dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile 2>/dev/null &
     servers+=($!)
-    for _ in $(seq 100); do [ -S "$tmp/bus" ] && break; sleep 0.1; done
+    wait_for test -S "$tmp/bus" || broken "the session bus did not start"
     ibus-daemon --panel=disable --emoji-extension=disable >/dev/null 2>&1 &
     servers+=($!)
-    for _ in $(seq 100); do
-        dbus-send --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
-            string:org.freedesktop.portal.IBus 2>/dev/null | grep -q true && break
-        sleep 0.1
-    done
+    wait_for bash -c 'dbus-send --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+        string:org.freedesktop.portal.IBus 2>/dev/null | grep -q true' || broken "ibus-daemon did not start"
     dbus-monitor >"$tmp/bus.log" 2>&1 &
     servers+=($!)
-    for _ in $(seq 100); do [ -s "$tmp/bus.log" ] && break; sleep 0.1; done
+    wait_for test -s "$tmp/bus.log" || broken "dbus-monitor did not start"
 }
 # off_bus COMMAND...: runs COMMAND, true if it succeeds and nothing connected
 # to the session bus meanwhile; a last client of our own marks the end.
@@ -117,7 +116,7 @@ off_bus() {
     clients=$(grep -c 'member=Hello' "$tmp/bus.log")
     "$@" || return
     dbus-send --dest=org.freedesktop.DBus / org.freedesktop.DBus.Peer.Ping
-    until grep -q 'member=Ping' "$tmp/bus.log"; do sleep 0.1; done
+    wait_for grep -q 'member=Ping' "$tmp/bus.log"
     [ "$(grep -c 'member=Hello' "$tmp/bus.log")" = $((clients + 1)) ]
 }
 # idle_kept COMMAND...: runs COMMAND, true if it succeeds and the X server's
@@ -128,7 +127,7 @@ idle_kept() {
     before=$(xprintidle)
     "$@" && [ "$(xprintidle)" -ge "$before" ]
 }
-export -f off_bus idle_kept
+export -f wait_for off_bus idle_kept
 
 # check NAME STATUS STDOUT STDERR COMMAND: runs the shell line COMMAND, bounded
 # in time; the expected streams take printf's backslash escapes.
