@@ -51,8 +51,8 @@ xvfb() {
 }
 
 # xorg VAR: starts Xorg with its dummy driver, whose outputs make one X screen
-# with several monitors; VAR gets its name. DUMMY0 (1024x768) and DUMMY1
-# (800x600) are in use, and every mode the driver lists may be set on either.
+# with several monitors; VAR gets its name. DUMMY0 (1024x768, with the
+# driver's modes) and, right of it, DUMMY1 (800x600 only) are in use.
 xorg() {
     local dir=$tmp/xorg
     private_dir "$dir"
@@ -168,24 +168,22 @@ wayland)
 multi-output)
     # One X screen over two monitors, as on a laptop with a screen plugged in.
     xorg x
-    on_x11="export DISPLAY=$x;"
-    check 'x11: the primary output, right of another' 0 "$report: 800x600\n" '' "$on_x11 xrandr \
-        --output DUMMY0 --mode 1024x768 --pos 0x0 --output DUMMY1 --mode 800x600 --pos 1024x0 --primary && tool"
-    check 'x11: no primary, the first output in RandR order' 0 "$report: 1024x768\n" '' "$on_x11 xrandr \
-        --noprimary --output DUMMY0 --mode 1024x768 --pos 800x0 --output DUMMY1 --mode 800x600 --pos 0x0 && tool"
-    check 'x11: a mode change, seen by the next run' 0 "$report: 1024x768\n$report: 640x480\n" '' "$on_x11 xrandr \
-        --output DUMMY0 --mode 1024x768 --pos 0x0 --primary --output DUMMY1 --mode 800x600 --pos 1024x0 &&
-        tool && xrandr --output DUMMY0 --mode 640x480 && tool"
-    check 'x11: the primary output switched off' 0 "$report: 800x600\n" '' "$on_x11 xrandr \
-        --output DUMMY0 --mode 1024x768 --pos 0x0 --primary --output DUMMY1 --mode 800x600 --pos 1024x0 &&
-        xrandr --output DUMMY0 --off && tool"
+    # Each row starts from the layout xorg sets up, then changes it.
+    on_x11="export DISPLAY=$x; xrandr --output DUMMY0 --mode 1024x768 --pos 0x0 --output DUMMY1 --mode 800x600 --pos 1024x0"
+    check 'x11: the primary output, right of another' 0 "$report: 800x600\n" '' "$on_x11 --primary && tool"
+    check 'x11: no primary, the first output in RandR order' 0 "$report: 1024x768\n" '' \
+        "$on_x11 --pos 0x0 --noprimary --output DUMMY0 --pos 800x0 && tool"
+    check 'x11: a mode change, seen by the next run' 0 "$report: 1024x768\n$report: 640x480\n" '' \
+        "$on_x11 --output DUMMY0 --primary && tool && xrandr --output DUMMY0 --mode 640x480 && tool"
+    check 'x11: the primary output switched off' 0 "$report: 800x600\n" '' \
+        "$on_x11 --output DUMMY0 --primary && xrandr --output DUMMY0 --off && tool"
     # SDL 2.26 finds no display then; later versions report the bare X screen,
     # which the server has shrunk to its smallest size.
     case $SDL_VERSION in
     2.26.*) off=(1 '' 'SDL initialization failed: No available displays\n') ;;
     *) off=(0 "$report: 64x64\n" '') ;;
     esac
-    check 'x11: every output switched off' "${off[@]}" "$on_x11 xrandr --output DUMMY0 --off --output DUMMY1 --off && tool"
+    check 'x11: every output switched off' "${off[@]}" "$on_x11 && xrandr --output DUMMY0 --off --output DUMMY1 --off && tool"
     wayland runtime 1234x567
     on_wayland="export XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1;"
     check 'wayland: an output turned 90 degrees' 0 "$report: 567x1234\n" '' \
