@@ -5,12 +5,12 @@
 set -u
 tmp=$(mktemp -d)
 servers=()
-trap 'kill "${servers[@]}" 2>/dev/null; wait; rm -rf "$tmp"' EXIT
+# A stopped server takes its TERM only once it is let go on.
+trap 'kill "${servers[@]}" 2>/dev/null; kill -CONT "${servers[@]}" 2>/dev/null; wait; rm -rf "$tmp"' EXIT
 # A private runtime directory and a bus address that fails at once keep the
 # library quiet and from starting helpers.
 export XDG_RUNTIME_DIR=$tmp DBUS_SESSION_BUS_ADDRESS=disabled: TOOL STAND_IN EMULATOR tmp
 unset DISPLAY WAYLAND_DISPLAY SDL_VIDEODRIVER
-passed=0 failed=0
 
 tool() { $EMULATOR "$TOOL" "$@"; }
 stood_in() {
@@ -39,12 +39,15 @@ wait_for() {
     false
 }
 
-# xvfb VAR SIZE...: starts an X server with a screen of each size; VAR gets its name.
+# xvfb VAR [tcp] SIZE...: starts an X server with a screen of each size, and
+# listening on TCP too if asked; VAR gets its name.
 xvfb() {
-    local var=$1 args=() screen=0
+    local var=$1 args=(-nolisten tcp) screen=0
     shift
-    for size; do args+=(-screen $((screen++)) "${size}x24"); done
-    Xvfb -noreset -nolisten tcp -displayfd 3 "${args[@]}" 3>"$tmp/$var" 2>"$tmp/$var.log" &
+    for size; do
+        if [ "$size" = tcp ]; then args=(-listen tcp); else args+=(-screen $((screen++)) "${size}x24"); fi
+    done
+    Xvfb -noreset -displayfd 3 "${args[@]}" 3>"$tmp/$var" 2>"$tmp/$var.log" &
     servers+=($!)
     wait_for test -s "$tmp/$var" || broken "Xvfb did not start: $(tail -n 3 "$tmp/$var.log")"
     printf -v "$var" ':%s' "$(cat "$tmp/$var")"
@@ -76,21 +79,34 @@ xorg() {
 
 # wayland VAR SIZE: starts a headless Wayland compositor whose one output,
 # HEADLESS-1, has that size; VAR gets its runtime directory, which holds the
-# socket wayland-1; swaymsg reaches the compositor.
+# socket wayland-1; swaymsg reaches the compositor started last.
 wayland() {
-    local dir=$tmp/wayland
+    local dir=$tmp/$1
     private_dir "$dir"
-    printf 'output HEADLESS-1 mode %s\nxwayland disable\n' "$2" >"$tmp/sway.conf"
-    chmod 644 "$tmp/sway.conf"
+    printf 'output HEADLESS-1 mode %s\nxwayland disable\n' "$2" >"$dir.conf"
+    chmod 644 "$dir.conf"
     "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
-        WLR_RENDERER=pixman sway -c "$tmp/sway.conf" >"$tmp/sway.log" 2>&1 &
+        WLR_RENDERER=pixman sway -c "$dir.conf" >"$dir.log" 2>&1 &
     servers+=($!)
     wait_for bash -c "[ -S $dir/wayland-1 ] && [ -S $dir/sway-ipc.*.sock ]" ||
-        broken "sway did not start: $(tail -n 3 "$tmp/sway.log")"
+        broken "sway did not start: $(tail -n 3 "$dir.log")"
     export SWAYSOCK=$(echo "$dir"/sway-ipc.*.sock)
     # Without a writable tmpfs on /dev/shm, sway falls back to a mode of its own.
     swaymsg -p -t get_outputs | grep -q "Current mode: $2 " ||
         broken "sway's output did not take the mode $2 (is /dev/shm a writable tmpfs?)"
+    printf -v "$1" '%s' "$dir"
+}
+
+# weston_headless VAR SIZE: starts weston's headless compositor, which offers no seat,
+# as on a kiosk with no input devices; VAR gets its runtime directory, which
+# holds the socket wayland-1.
+weston_headless() {
+    local dir=$tmp/$1
+    private_dir "$dir"
+    "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" weston --backend=headless-backend.so --socket=wayland-1 \
+        --width="${2%x*}" --height="${2#*x}" >"$dir.log" 2>&1 &
+    servers+=($!)
+    wait_for test -S "$dir/wayland-1" || broken "weston did not start: $(tail -n 3 "$dir.log")"
     printf -v "$1" '%s' "$dir"
 }
 
@@ -129,20 +145,52 @@ idle_kept() {
 }
 export -f wait_for off_bus idle_kept
 
-# check NAME STATUS STDOUT STDERR COMMAND: runs the shell line COMMAND, bounded
-# in time; the expected streams take printf's backslash escapes.
+# stop_after_line PID COMMAND...: runs COMMAND with its standard output held
+# up in a full pipe, stops process PID once COMMAND waits to write there, then
+# lets its output through; the status is COMMAND's.
+stop_after_line() {
+    local server=$1 command status line
+    shift
+    mkfifo "$tmp/held" && exec 5<>"$tmp/held" && head -c 65536 /dev/zero >&5
+    "$@" >&5 &
+    command=$!
+    wait_for grep -q pipe_write "/proc/$command/wchan" || echo "never wrote to the pipe" >&2
+    kill -STOP "$server"
+    head -c 65536 <&5 >/dev/null
+    wait "$command"
+    status=$?
+    read -r -t 1 line <&5 && echo "$line"
+    return $status
+}
+export -f stop_after_line
+
+# check NAME STATUS STDOUT STDERR COMMAND [SECONDS]: runs the shell line
+# COMMAND, which must end within SECONDS (30 by default); the expected streams
+# take printf's backslash escapes.
 check() {
-    timeout 30 bash -c "$5" >"$tmp/out" 2>"$tmp/err"
-    local status=$?
-    printf '%b' "$3" >"$tmp/out.want"
-    printf '%b' "$4" >"$tmp/err.want"
-    if [ "$status" = "$2" ] && cmp -s "$tmp/out" "$tmp/out.want" && cmp -s "$tmp/err" "$tmp/err.want"; then
-        passed=$((passed + 1)) && echo "ok: $1"
+    local row limit=${6:-30} start=${EPOCHREALTIME/./} status took
+    row=$(mktemp -d "$tmp/row.XXXXXX")
+    timeout $((limit + 5)) bash -c "$5" >"$row/out" 2>"$row/err"
+    status=$?
+    took=$(((${EPOCHREALTIME/./} - start) / 1000))
+    printf '%b' "$3" >"$row/out.want"
+    printf '%b' "$4" >"$row/err.want"
+    if [ "$status" = "$2" ] && [ "$took" -le $((limit * 1000)) ] &&
+        cmp -s "$row/out" "$row/out.want" && cmp -s "$row/err" "$row/err.want"; then
+        echo "ok: $1" | tee -a "$tmp/results"
     else
-        failed=$((failed + 1)) && echo "FAILED: $1: status $status, expected $2; $5"
-        diff -u --label 'expected stdout' --label stdout "$tmp/out.want" "$tmp/out"
-        diff -u --label 'expected stderr' --label stderr "$tmp/err.want" "$tmp/err"
+        { echo "FAILED: $1: status $status, expected $2; $took ms, limit $limit s; $5"
+            diff -u --label 'expected stdout' --label stdout "$row/out.want" "$row/out"
+            diff -u --label 'expected stderr' --label stderr "$row/err.want" "$row/err"
+        } >"$row/report"
+        echo FAILED >>"$tmp/results" && cat "$row/report"
     fi
+}
+# at_once check ...: runs a row beside the others, for rows that wait long.
+rows=()
+at_once() {
+    "$@" &
+    rows+=($!)
 }
 
 report='Current Display Resolution'
@@ -263,10 +311,46 @@ desktop)
     check 'desktop wayland: off the bus' 0 "$report: 1234x567\n" '' \
         "XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1 off_bus tool"
     ;;
+bounded)
+    # Display servers that stop answering, before the run or once its line is
+    # out, hold a run no longer than its deadline of 25 seconds; TERM and INT
+    # end it at once. The rows run at once, so the group takes one deadline.
+    late='SDL initialization failed: The display server did not answer within 25 seconds\n'
+    xvfb hung tcp 1234x567
+    kill -STOP "${servers[-1]}"
+    wayland hung_wayland 1234x567
+    kill -STOP "${servers[-1]}"
+    wayland healthy 800x600
+    xvfb once 1234x567
+    once_server=${servers[-1]}
+    weston_headless seatless 1234x567
+    beside="DISPLAY=$hung XDG_RUNTIME_DIR=$healthy WAYLAND_DISPLAY=wayland-1"
+    at_once check 'x11: server stopped' 1 '' "$late" "DISPLAY=$hung tool" 26
+    at_once check 'x11 over tcp: server stopped' 1 '' "$late" "DISPLAY=127.0.0.1$hung tool" 26
+    at_once check 'wayland: compositor stopped' 1 '' "$late" \
+        "XDG_RUNTIME_DIR=$hung_wayland WAYLAND_DISPLAY=wayland-1 tool" 26
+    at_once check 'x11 stopped, wayland beside it: no late answer' 1 '' "$late" "$beside tool" 26
+    at_once check 'x11: server stopped once the line is out' 0 "$report: 1234x567\n" '' \
+        "DISPLAY=$once stop_after_line $once_server \$EMULATOR \$TOOL" 26
+    # env: a background job of a script ignores INT, and so would the tool.
+    for signal in TERM INT; do
+        at_once check "$signal ends a hung run" 124 '' '' \
+            "$beside timeout -s $signal 2 env --default-signal=INT \$EMULATOR \$TOOL" 3
+    done
+    # SDL 2.26 writes through a null pointer when the compositor offers no seat.
+    decorations='Couldn'"'"'t open plugin directory: No such file or directory\nNo plugins found, falling back on no decorations\n'
+    case $SDL_VERSION in
+    2.26.*) no_seat=(1 '' "${decorations}SDL initialization failed: Crashed with SIGSEGV (segmentation fault)\n") ;;
+    *) no_seat=(0 "$report: 1234x567\n" "$decorations") ;;
+    esac
+    at_once check 'wayland: no seat' "${no_seat[@]}" "XDG_RUNTIME_DIR=$seatless WAYLAND_DISPLAY=wayland-1 tool"
+    ;;
 *)
-    echo "usage: run.sh x11|wayland|desktop|multi-output|no-display|streams|stand-in|package" >&2
+    echo "usage: run.sh x11|wayland|desktop|multi-output|no-display|streams|stand-in|package|bounded" >&2
     exit 2
     ;;
 esac
+[ ${#rows[@]} = 0 ] || wait "${rows[@]}"
+passed=$(grep -c '^ok' "$tmp/results") failed=$(grep -c '^FAILED' "$tmp/results")
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ] && [ "$passed" != 0 ]
