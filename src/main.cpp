@@ -2,7 +2,11 @@
 #include <SDL.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
@@ -19,6 +23,13 @@ constexpr unsigned deadline_seconds = 25;
 // The exit status of a run whose one line is out (or on its way), and -1
 // before that: from then on nothing may add a line or change the status.
 volatile std::sig_atomic_t settled_status = -1;
+
+// How much of what the libraries said is kept for an error line.
+constexpr size_t said_size = 512;
+
+// Where the run's own lines go, while the libraries' standard error is being
+// collected.
+volatile std::sig_atomic_t error_output = STDERR_FILENO;
 
 // Ends a run that the deadline, or a crash inside the libraries, cut short:
 // with one line and status 1, or silently with the status already settled.
@@ -56,7 +67,7 @@ void end_run(int signal_number)
     // A standard error nobody reads must not hold us either: a second alarm
     // breaks into this one, and finds the run settled.
     alarm(1);
-    const ssize_t written = write(STDERR_FILENO, line, strlen(line));
+    const ssize_t written = write(error_output, line, strlen(line));
     static_cast<void>(written);
     _exit(1);
 }
@@ -79,6 +90,69 @@ void guard_run()
     // Blocked by whoever started us, the alarm would never come.
     sigprocmask(SIG_UNBLOCK, &guarded, nullptr);
     alarm(deadline_seconds);
+}
+
+// Points standard error at a file in memory, and returns that file (or -1,
+// and nothing is collected).
+int start_collecting()
+{
+    const int collected = memfd_create("standard error", MFD_CLOEXEC);
+    if (collected < 0) {
+        return -1;
+    }
+    const int real_error = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (real_error < 0) {
+        close(collected);
+        return -1;
+    }
+    if (dup2(collected, STDERR_FILENO) < 0) {
+        close(real_error);
+        close(collected);
+        return -1;
+    }
+    error_output = real_error;
+#if defined(__SANITIZE_ADDRESS__)
+    // A sanitizer's report is no library's remark: it goes where it would have.
+    __sanitizer_set_report_fd(reinterpret_cast<void *>(static_cast<intptr_t>(real_error)));
+#endif
+    return collected;
+}
+
+// Points standard error back where it was, and leaves in `said` what was
+// collected, as " (LINE; LINE)", or nothing.
+void stop_collecting(int collected, char *said, size_t size)
+{
+    said[0] = '\0';
+    if (collected < 0) {
+        return;
+    }
+    dup2(error_output, STDERR_FILENO);
+    char text[said_size];
+    const ssize_t length = pread(collected, text, sizeof text, 0);
+    close(collected);
+    // Room is kept for " (", ")" and the terminating null.
+    const size_t last = size - 4;
+    size_t end = 0;
+    bool line_ended = false;
+    for (ssize_t i = 0; i < length && end + 3 <= last; ++i) {
+        if (text[i] == '\n') {
+            line_ended = end > 0;
+            continue;
+        }
+        if (line_ended) {
+            said[end++] = ';';
+            said[end++] = ' ';
+            line_ended = false;
+        }
+        said[end++] = text[i];
+    }
+    if (end > 0) {
+        memmove(said + 2, said, end);
+        said[0] = ' ';
+        said[1] = '(';
+        said[end + 2] = ')';
+        said[end + 3] = '\0';
+    }
 }
 
 } // namespace
@@ -110,7 +184,19 @@ int main()
     // The input method opened on X11 would have libX11 load the user's
     // locale and parse its whole Compose table.
     setenv("LC_ALL", "C", 1);
+    // The same goes for xkbcommon on Wayland. An empty file would not do:
+    // some versions complain of it on standard error, others pass it over
+    // and parse the whole table. One line feed gives neither.
     setenv("XCOMPOSEFILE", "/dev/null", 1);
+    const int compose = memfd_create("compose", 0);
+    if (compose >= 0 && write(compose, "\n", 1) == 1) {
+        char compose_path[sizeof "/proc/self/fd/-2147483648"];
+        snprintf(compose_path, sizeof compose_path, "/proc/self/fd/%d", compose);
+        setenv("XCOMPOSEFILE", compose_path, 1);
+    }
+    // On compositors that draw no window decorations SDL would load libdecor
+    // for the window we never open, and it complains of missing plugins.
+    SDL_SetHintWithPriority(SDL_HINT_VIDEO_WAYLAND_ALLOW_LIBDECOR, "0", SDL_HINT_OVERRIDE);
 
     // Without a runtime directory libwayland can find no compositor by name,
     // and says so on standard error in a line of its own. A path it cannot
@@ -123,9 +209,15 @@ int main()
     }
 
     guard_run();
+    // The libraries SDL brings up say what they think on standard error, in
+    // lines beside ours: collect it while SDL comes up, drop it when all is
+    // well, and give it as the cause when SDL fails.
+    char said[said_size];
+    const int collected = start_collecting();
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         settled_status = 1;
-        fprintf(stderr, "SDL initialization failed: %s\n", SDL_GetError());
+        stop_collecting(collected, said, sizeof said);
+        fprintf(stderr, "SDL initialization failed: %s%s\n", SDL_GetError(), said);
         return 1;
     }
 
@@ -136,15 +228,18 @@ int main()
     if (driver != nullptr && strcmp(driver, "offscreen") == 0 &&
         (requested == nullptr || *requested == '\0')) {
         settled_status = 1;
-        fputs("SDL initialization failed: No available video device\n", stderr);
+        stop_collecting(collected, said, sizeof said);
+        fprintf(stderr, "SDL initialization failed: No available video device%s\n", said);
         SDL_Quit();
         return 1;
     }
 
     SDL_DisplayMode mode;
-    if (SDL_GetCurrentDisplayMode(0, &mode) != 0) {
+    const int query_result = SDL_GetCurrentDisplayMode(0, &mode);
+    stop_collecting(collected, said, sizeof said);
+    if (query_result != 0) {
         settled_status = 1;
-        fprintf(stderr, "SDL_GetCurrentDisplayMode failed: %s\n", SDL_GetError());
+        fprintf(stderr, "SDL_GetCurrentDisplayMode failed: %s%s\n", SDL_GetError(), said);
         SDL_Quit();
         return 1;
     }

@@ -39,13 +39,19 @@ wait_for() {
     false
 }
 
-# xvfb VAR [tcp] SIZE...: starts an X server with a screen of each size, and
-# listening on TCP too if asked; VAR gets its name.
+# xvfb VAR [tcp|cookie] SIZE...: starts an X server with a screen of each
+# size, listening on TCP too, or letting in only clients with a cookie, if
+# asked; VAR gets its name.
 xvfb() {
     local var=$1 args=(-nolisten tcp) screen=0
     shift
     for size; do
-        if [ "$size" = tcp ]; then args=(-listen tcp); else args+=(-screen $((screen++)) "${size}x24"); fi
+        case $size in
+        tcp) args+=(-listen tcp) ;;
+        cookie) xauth -f "$tmp/$var.auth" add :0 . "$(od -An -tx1 -N16 /dev/urandom | tr -d ' \n')" &&
+            args+=(-auth "$tmp/$var.auth") ;;
+        *) args+=(-screen $((screen++)) "${size}x24") ;;
+        esac
     done
     Xvfb -noreset -displayfd 3 "${args[@]}" 3>"$tmp/$var" 2>"$tmp/$var.log" &
     servers+=($!)
@@ -97,13 +103,15 @@ wayland() {
     printf -v "$1" '%s' "$dir"
 }
 
-# weston_headless VAR SIZE: starts weston's headless compositor, which offers no seat,
-# as on a kiosk with no input devices; VAR gets its runtime directory, which
-# holds the socket wayland-1.
-weston_headless() {
-    local dir=$tmp/$1
+# weston_compositor VAR SIZE [DISPLAY]: starts weston with one output of that
+# size: headless, with no seat, as on a kiosk with no input devices; or in a
+# window on the X server DISPLAY, with a seat and a keyboard. VAR gets its
+# runtime directory, which holds the socket wayland-1.
+weston_compositor() {
+    local dir=$tmp/$1 backend=headless-backend.so
     private_dir "$dir"
-    "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" weston --backend=headless-backend.so --socket=wayland-1 \
+    [ -z "${3:-}" ] || backend=x11-backend.so
+    "${as_user[@]}" env DISPLAY="${3:-}" XDG_RUNTIME_DIR="$dir" weston --backend=$backend --socket=wayland-1 \
         --width="${2%x*}" --height="${2#*x}" >"$dir.log" 2>&1 &
     servers+=($!)
     wait_for test -S "$dir/wayland-1" || broken "weston did not start: $(tail -n 3 "$dir.log")"
@@ -323,7 +331,7 @@ bounded)
     wayland healthy 800x600
     xvfb once 1234x567
     once_server=${servers[-1]}
-    weston_headless seatless 1234x567
+    weston_compositor seatless 1234x567
     beside="DISPLAY=$hung XDG_RUNTIME_DIR=$healthy WAYLAND_DISPLAY=wayland-1"
     at_once check 'x11: server stopped' 1 '' "$late" "DISPLAY=$hung tool" 26
     at_once check 'x11 over tcp: server stopped' 1 '' "$late" "DISPLAY=127.0.0.1$hung tool" 26
@@ -338,15 +346,42 @@ bounded)
             "$beside timeout -s $signal 2 env --default-signal=INT \$EMULATOR \$TOOL" 3
     done
     # SDL 2.26 writes through a null pointer when the compositor offers no seat.
-    decorations='Couldn'"'"'t open plugin directory: No such file or directory\nNo plugins found, falling back on no decorations\n'
     case $SDL_VERSION in
-    2.26.*) no_seat=(1 '' "${decorations}SDL initialization failed: Crashed with SIGSEGV (segmentation fault)\n") ;;
-    *) no_seat=(0 "$report: 1234x567\n" "$decorations") ;;
+    2.26.*) no_seat=(1 '' 'SDL initialization failed: Crashed with SIGSEGV (segmentation fault)\n') ;;
+    *) no_seat=(0 "$report: 1234x567\n" '') ;;
     esac
     at_once check 'wayland: no seat' "${no_seat[@]}" "XDG_RUNTIME_DIR=$seatless WAYLAND_DISPLAY=wayland-1 tool"
     ;;
+quiet)
+    # The libraries SDL brings up have their say on standard error: nothing
+    # of it on success, and the cause in the one line of a failure.
+    xvfb seat_x 1234x567
+    weston_compositor seated 1234x567 "$seat_x"
+    wayland sway 1234x567
+    on_weston="XDG_RUNTIME_DIR=$seated WAYLAND_DISPLAY=wayland-1"
+    twenty=$(printf "$report: 1234x567\\\\n%.0s" $(seq 20))
+    check 'weston with a keyboard, 20 runs' 0 "$twenty" '' "for _ in \$(seq 20); do $on_weston tool || exit; done"
+    check 'sway, 20 runs' 0 "$twenty" '' \
+        "for _ in \$(seq 20); do XDG_RUNTIME_DIR=$sway WAYLAND_DISPLAY=wayland-1 tool || exit; done"
+    # Neither the input method's Compose table, for text input we never take,
+    # nor libdecor's plugins, for a window we never open, are looked for; SDL 3
+    # has no say over libdecor.
+    unread=(-e /Compose)
+    [[ $SDL_VERSION == *.[5-9][0-9] ]] || unread+=(-e /libdecor/)
+    check 'weston with a keyboard: nothing read for text input or decorations' 0 "$report: 1234x567\n" '' \
+        "$on_weston strace -f -qq -e trace=open,openat -o $tmp/opened $EMULATOR \$TOOL &&
+            ! grep ${unread[*]} $tmp/opened >&2"
+    xvfb locked cookie 1234x567
+    check 'x11 without the cookie: the reason given' 1 '' \
+        'SDL initialization failed: No available video device (Authorization required, but no authorization protocol specified)\n' \
+        "DISPLAY=$locked XAUTHORITY=/dev/null tool"
+    long=$(printf 'w%.0s' $(seq 120))
+    check 'wayland socket name too long: the reason given' 1 '' \
+        "SDL initialization failed: wayland not available (error: socket path \"$tmp/sway/$long\" plus null terminator exceeds 108 bytes)\n" \
+        "SDL_VIDEODRIVER=wayland XDG_RUNTIME_DIR=$sway WAYLAND_DISPLAY=$long tool"
+    ;;
 *)
-    echo "usage: run.sh x11|wayland|desktop|multi-output|no-display|streams|stand-in|package|bounded" >&2
+    echo "usage: run.sh x11|wayland|desktop|multi-output|no-display|streams|stand-in|package|bounded|quiet" >&2
     exit 2
     ;;
 esac
