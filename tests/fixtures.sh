@@ -1,0 +1,119 @@
+# Sourced by run.sh: starts the display servers and the session bus that the
+# tests run the tool against, one function each, in the private directory
+# $tmp; each server's process joins the array servers, which run.sh stops.
+# A server that does not come up as configured is a broken test environment.
+
+# Display servers that refuse root (sway) or need no root (Xorg) run as nobody
+# when we are root; private_dir makes a directory of theirs.
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+    chmod 711 "$tmp"
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+private_dir() { mkdir -m 700 "$1" && { [ -z "${as_user[*]}" ] || chown nobody "$1"; }; }
+
+# broken WHY: the test environment, not the tool, is at fault; stop here.
+broken() {
+    echo "BROKEN TEST ENVIRONMENT: $*"
+    exit 1
+}
+# wait_for COMMAND...: true once COMMAND is, false after ten seconds.
+wait_for() {
+    for _ in $(seq 100); do "$@" && return; sleep 0.1; done
+    false
+}
+
+# xvfb VAR [tcp|cookie] SIZE...: starts an X server with a screen of each
+# size, listening on TCP too, or letting in only clients with a cookie, if
+# asked; VAR gets its name.
+xvfb() {
+    local var=$1 args=(-nolisten tcp) screen=0
+    shift
+    for size; do
+        case $size in
+        tcp) args+=(-listen tcp) ;;
+        cookie) xauth -f "$tmp/$var.auth" add :0 . "$(od -An -tx1 -N16 /dev/urandom | tr -d ' \n')" &&
+            args+=(-auth "$tmp/$var.auth") ;;
+        *) args+=(-screen $((screen++)) "${size}x24") ;;
+        esac
+    done
+    Xvfb -noreset -displayfd 3 "${args[@]}" 3>"$tmp/$var" 2>"$tmp/$var.log" &
+    servers+=($!)
+    wait_for test -s "$tmp/$var" || broken "Xvfb did not start: $(tail -n 3 "$tmp/$var.log")"
+    printf -v "$var" ':%s' "$(cat "$tmp/$var")"
+}
+
+# xorg VAR: starts Xorg with its dummy driver, whose outputs make one X screen
+# with several monitors; VAR gets its name. DUMMY0 (1024x768, with the
+# driver's modes) and, right of it, DUMMY1 (800x600 only) are in use.
+xorg() {
+    local dir=$tmp/xorg
+    private_dir "$dir"
+    printf '%s\n' 'Section "ServerFlags"' 'Option "AutoAddDevices" "false"' EndSection \
+        'Section "Device"' 'Identifier "dummy"' 'Driver "dummy"' 'VideoRam 65536' EndSection \
+        'Section "Screen"' 'Identifier "screen"' 'Device "dummy"' 'SubSection "Display"' \
+        'Virtual 4096 2048' EndSubSection EndSection >"$dir/xorg.conf"
+    # Run by anyone but root, Xorg takes its configuration by relative path only.
+    (cd "$dir" && exec "${as_user[@]}" /usr/lib/xorg/Xorg -config xorg.conf -noreset -nolisten tcp \
+        -logfile "$dir/log" -displayfd 3 3>"$tmp/$1" >/dev/null 2>&1) &
+    servers+=($!)
+    wait_for test -s "$tmp/$1" || broken "Xorg did not start: $(grep -s EE "$dir/log" | tail -n 3)"
+    printf -v "$1" ':%s' "$(cat "$tmp/$1")"
+    # The driver connects an output only once it has a mode, and only a
+    # probing query sees that.
+    (export DISPLAY=${!1}
+        xrandr --addmode DUMMY1 800x600 && xrandr >/dev/null && xrandr --output DUMMY1 --mode 800x600 \
+            --right-of DUMMY0 && [ "$(xrandr --listmonitors | head -n 1)" = 'Monitors: 2' ]) ||
+        broken "Xorg's dummy driver did not bring up two outputs"
+}
+
+# sway_compositor VAR SIZE: starts sway, headless, with one output,
+# HEADLESS-1, of that size; VAR gets its runtime directory, which holds the
+# socket wayland-1; swaymsg reaches the compositor started last.
+sway_compositor() {
+    local dir=$tmp/$1
+    private_dir "$dir"
+    printf 'output HEADLESS-1 mode %s\nxwayland disable\n' "$2" >"$dir.conf"
+    chmod 644 "$dir.conf"
+    "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
+        WLR_RENDERER=pixman sway -c "$dir.conf" >"$dir.log" 2>&1 &
+    servers+=($!)
+    wait_for bash -c "[ -S $dir/wayland-1 ] && [ -S $dir/sway-ipc.*.sock ]" ||
+        broken "sway did not start: $(tail -n 3 "$dir.log")"
+    export SWAYSOCK=$(echo "$dir"/sway-ipc.*.sock)
+    # Without a writable tmpfs on /dev/shm, sway falls back to a mode of its own.
+    swaymsg -p -t get_outputs | grep -q "Current mode: $2 " ||
+        broken "sway's output did not take the mode $2 (is /dev/shm a writable tmpfs?)"
+    printf -v "$1" '%s' "$dir"
+}
+
+# weston_compositor VAR SIZE [DISPLAY]: starts weston with one output of that
+# size: headless, with no seat, as on a kiosk with no input devices; or in a
+# window on the X server DISPLAY, with a seat and a keyboard. VAR gets its
+# runtime directory, which holds the socket wayland-1.
+weston_compositor() {
+    local dir=$tmp/$1 backend=headless-backend.so
+    private_dir "$dir"
+    [ -z "${3:-}" ] || backend=x11-backend.so
+    "${as_user[@]}" env DISPLAY="${3:-}" XDG_RUNTIME_DIR="$dir" weston --backend=$backend --socket=wayland-1 \
+        --width="${2%x*}" --height="${2#*x}" >"$dir.log" 2>&1 &
+    servers+=($!)
+    wait_for test -S "$dir/wayland-1" || broken "weston did not start: $(tail -n 3 "$dir.log")"
+    printf -v "$1" '%s' "$dir"
+}
+
+# session_bus: starts a private session bus with an input method on it, as on a
+# desktop, and a monitor of all its traffic.
+session_bus() {
+    export HOME=$tmp XMODIFIERS=@im=ibus DBUS_SESSION_BUS_ADDRESS=unix:path=$tmp/bus
+    dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile 2>/dev/null &
+    servers+=($!)
+    wait_for test -S "$tmp/bus" || broken "the session bus did not start"
+    ibus-daemon --panel=disable --emoji-extension=disable >/dev/null 2>&1 &
+    servers+=($!)
+    wait_for bash -c 'dbus-send --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+        string:org.freedesktop.portal.IBus 2>/dev/null | grep -q true' || broken "ibus-daemon did not start"
+    dbus-monitor >"$tmp/bus.log" 2>&1 &
+    servers+=($!)
+    wait_for test -s "$tmp/bus.log" || broken "dbus-monitor did not start"
+}
