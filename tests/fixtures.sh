@@ -32,7 +32,7 @@ xvfb() {
     for size; do
         case $size in
         tcp) args+=(-listen tcp) ;;
-        cookie) xauth -f "$tmp/$var.auth" add :0 . "$(od -An -tx1 -N16 /dev/urandom | tr -d ' \n')" &&
+        cookie) xauth -q -f "$tmp/$var.auth" add :0 . "$(od -An -tx1 -N16 /dev/urandom | tr -d ' \n')" &&
             args+=(-auth "$tmp/$var.auth") ;;
         *) args+=(-screen $((screen++)) "${size}x24") ;;
         esac
