@@ -24,6 +24,9 @@ constexpr unsigned deadline_seconds = 25;
 // before that: from then on nothing may add a line or change the status.
 volatile std::sig_atomic_t settled_status = -1;
 
+// sdl2-compat, SDL 2's interface over SDL 3, numbers its versions from 2.x.50.
+constexpr Uint8 first_sdl3_patch = 50;
+
 // How much of what the libraries said is kept for an error line.
 constexpr size_t said_size = 512;
 
@@ -178,8 +181,17 @@ int main()
     // then be stopped by nothing short of SIGKILL.
     SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
     // No bus: no inhibition, no input-method context, and no bus daemon
-    // autolaunched to outlive us. An unknown transport fails at once.
-    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    // autolaunched to outlive us. An unknown transport fails at once. Only
+    // SDL 3 (behind sdl2-compat) keeps the session bus, to ask GNOME which monitor is primary: that one is its
+    // display 0. It starts no input method unasked, and with the screensaver
+    // allowed it sends no inhibition.
+    SDL_version linked;
+    SDL_GetVersion(&linked);
+    const char *session_bus = getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (linked.patch < first_sdl3_patch || session_bus == nullptr || session_bus[0] == '\0' ||
+        strncmp(session_bus, "autolaunch:", strlen("autolaunch:")) == 0) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    }
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "disabled:", 1);
     // The input method opened on X11 would have libX11 load the user's
     // locale and parse its whole Compose table.

@@ -102,11 +102,16 @@ weston_compositor() {
     printf -v "$1" '%s' "$dir"
 }
 
-# session_bus: starts a private session bus with an input method on it, as on a
-# desktop, and a monitor of all its traffic.
+# session_bus: starts a private session bus, open to the servers that run as
+# nobody, with an input method on it, as on a desktop, and a monitor of all
+# its traffic.
 session_bus() {
     export HOME=$tmp XMODIFIERS=@im=ibus DBUS_SESSION_BUS_ADDRESS=unix:path=$tmp/bus
-    dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile 2>/dev/null &
+    printf '%s\n' '<busconfig><type>session</type><auth>EXTERNAL</auth><standard_session_servicedirs/>' \
+        "<listen>$DBUS_SESSION_BUS_ADDRESS</listen>" '<policy context="default"><allow user="*"/>' \
+        '<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>' \
+        '</policy></busconfig>' >"$tmp/bus.conf"
+    dbus-daemon --config-file="$tmp/bus.conf" --nofork --nopidfile 2>/dev/null &
     servers+=($!)
     wait_for test -S "$tmp/bus" || broken "the session bus did not start"
     ibus-daemon --panel=disable --emoji-extension=disable >/dev/null 2>&1 &
@@ -116,4 +121,59 @@ session_bus() {
     dbus-monitor >"$tmp/bus.log" 2>&1 &
     servers+=($!)
     wait_for test -s "$tmp/bus.log" || broken "dbus-monitor did not start"
+}
+
+# mutter_compositor VAR SIZE...: starts GNOME's mutter, headless, on the
+# session bus, with a virtual monitor of each size, the first primary; VAR
+# gets its runtime directory, which holds the socket wayland-1, and VAR_x11
+# the variables that reach its XWayland.
+mutter_compositor() {
+    local dir=$tmp/$1 monitors=() pid lock
+    for size in "${@:2}"; do monitors+=(--virtual-monitor "$size"); done
+    private_dir "$dir"
+    "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" HOME="$dir" mutter --headless --wayland \
+        --wayland-display=wayland-1 "${monitors[@]}" >"$dir.log" 2>&1 &
+    pid=$!
+    servers+=($pid)
+    wait_for bash -c "[ -S $dir/wayland-1 ] && grep -qsx ' *$pid' /tmp/.X*-lock && [ -s $dir/.mutter-Xwaylandauth.* ]" ||
+        broken "mutter did not start: $(tail -n 3 "$dir.log")"
+    # Its XWayland's display is the first one mutter holds the lock of.
+    lock=$(grep -lx " *$pid" /tmp/.X*-lock | sort -V | head -n 1)
+    lock=${lock#/tmp/.X}
+    printf -v "$1" '%s' "$dir"
+    printf -v "$1_x11" 'DISPLAY=:%s XAUTHORITY=%s' "${lock%-lock}" "$(echo "$dir"/.mutter-Xwaylandauth.*)"
+}
+
+# mutter_layout MONITOR...: lays mutter's monitors out anew, each given as
+# CONNECTOR:MODE:X:Y:SCALE[:primary].
+mutter_layout() {
+    local state serial logical=() connector mode x y scale primary
+    state=$(gdbus call --session --dest org.gnome.Mutter.DisplayConfig --object-path /org/gnome/Mutter/DisplayConfig \
+        --method org.gnome.Mutter.DisplayConfig.GetCurrentState) || broken "mutter did not give its layout"
+    serial=$(sed 's/^(uint32 \([0-9]*\),.*/\1/' <<<"$state")
+    for monitor; do
+        IFS=: read -r connector mode x y scale primary <<<"$monitor"
+        [ -n "$primary" ] && primary=true || primary=false
+        logical+=("($x, $y, $scale, 0, $primary, [('$connector', '$mode', @a{sv} {})])")
+    done
+    local IFS=,
+    gdbus call --session --dest org.gnome.Mutter.DisplayConfig --object-path /org/gnome/Mutter/DisplayConfig \
+        --method org.gnome.Mutter.DisplayConfig.ApplyMonitorsConfig "$serial" 1 "[${logical[*]}]" '@a{sv} {}' \
+        >/dev/null || broken "mutter did not take the layout $*"
+}
+
+# kwin_compositor VAR SIZE: starts KDE's kwin on a virtual output of that size,
+# with a keyboard; VAR gets its runtime directory, which holds the socket
+# wayland-1. kwin_wayland carries a file capability that a sandbox may refuse
+# to run: a copy of it, under the same name, runs without.
+kwin_compositor() {
+    local dir=$tmp/$1
+    private_dir "$dir"
+    mkdir -p "$tmp/kwin" && cp /usr/bin/kwin_wayland "$tmp/kwin/" && chmod 755 "$tmp/kwin"
+    "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" HOME="$dir" DBUS_SESSION_BUS_ADDRESS=disabled: \
+        "$tmp/kwin/kwin_wayland" --virtual --width "${2%x*}" --height "${2#*x}" --socket wayland-1 \
+        >"$dir.log" 2>&1 &
+    servers+=($!)
+    wait_for test -S "$dir/wayland-1" || broken "kwin did not start: $(tail -n 3 "$dir.log")"
+    printf -v "$1" '%s' "$dir"
 }

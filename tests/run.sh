@@ -22,15 +22,28 @@ export -f tool stood_in
 # Display servers and the session bus, each started by a function of its own.
 . "$(dirname "$0")/fixtures.sh"
 
-# off_bus COMMAND...: runs COMMAND, true if it succeeds and nothing connected
-# to the session bus meanwhile; a last client of our own marks the end.
-off_bus() {
-    local clients
-    clients=$(grep -c 'member=Hello' "$tmp/bus.log")
+# read_only_on_bus COMMAND...: runs COMMAND, true if it succeeds and each
+# method call it made on the session bus (listed in $tmp/calls) is a
+# read-only query; the others go to standard error. A message of our own
+# marks the end.
+read_only_on_bus() {
+    local start
+    start=$(wc -l <"$tmp/bus.log")
     "$@" || return
-    dbus-send --dest=org.freedesktop.DBus / org.freedesktop.DBus.Peer.Ping
-    wait_for grep -q 'member=Ping' "$tmp/bus.log"
-    [ "$(grep -c 'member=Hello' "$tmp/bus.log")" = $((clients + 1)) ]
+    dbus-send --dest=org.freedesktop.DBus "/end/$start" org.freedesktop.DBus.Peer.Ping
+    wait_for bash -c "tail -n +$start $tmp/bus.log | grep -q 'path=/end/$start;'"
+    tail -n +"$start" "$tmp/bus.log" | awk -v end="path=/end/$start;" '
+        /^method call/ {
+            sender = $0; sub(/.* sender=/, "", sender); sub(/ .*/, "", sender)
+            call = $0; sub(/.* interface=/, "", call); sub(/; member=/, ".", call)
+            if (call == "org.freedesktop.DBus.Hello") joined[sender] = 1
+            senders[++n] = sender; calls[n] = call
+        }
+        index($0, end) { exit }
+        END { for (i = 1; i <= n; i++) if (senders[i] in joined) print calls[i] }' >"$tmp/calls"
+    # The bus's own bookkeeping, the desktop's settings and GNOME's layout.
+    ! grep -vx -e 'org\.freedesktop\.DBus\.\(Hello\|AddMatch\|RemoveMatch\|GetNameOwner\)' \
+        -e org.freedesktop.portal.Settings.Read -e org.gnome.Mutter.DisplayConfig.GetCurrentState "$tmp/calls" >&2
 }
 # idle_kept COMMAND...: runs COMMAND, true if it succeeds and the X server's
 # idle time, over a second by then, goes on counting.
@@ -40,7 +53,7 @@ idle_kept() {
     before=$(xprintidle)
     "$@" && [ "$(xprintidle)" -ge "$before" ]
 }
-export -f wait_for off_bus idle_kept
+export -f wait_for read_only_on_bus idle_kept
 
 # stop_after_line PID COMMAND...: runs COMMAND with its standard output held
 # up in a full pipe, stops process PID once COMMAND waits to write there, then
@@ -204,9 +217,9 @@ desktop)
     sway_compositor runtime 1234x567
     session_bus
     check 'desktop x11: idle time kept' 0 "$report: 1234x567\n" '' "DISPLAY=$one idle_kept tool"
-    check 'desktop x11: off the bus' 0 "$report: 1234x567\n" '' "DISPLAY=$one off_bus tool"
-    check 'desktop wayland: off the bus' 0 "$report: 1234x567\n" '' \
-        "XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1 off_bus tool"
+    check 'desktop x11: read-only on the bus' 0 "$report: 1234x567\n" '' "DISPLAY=$one read_only_on_bus tool"
+    check 'desktop wayland: read-only on the bus' 0 "$report: 1234x567\n" '' \
+        "XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1 read_only_on_bus tool"
     ;;
 bounded)
     # Display servers that stop answering, before the run or once its line is
@@ -248,10 +261,6 @@ quiet)
     weston_compositor seated 1234x567 "$seat_x"
     sway_compositor sway 1234x567
     on_weston="XDG_RUNTIME_DIR=$seated WAYLAND_DISPLAY=wayland-1"
-    twenty=$(printf "$report: 1234x567\\\\n%.0s" $(seq 20))
-    check 'weston with a keyboard, 20 runs' 0 "$twenty" '' "for _ in \$(seq 20); do $on_weston tool || exit; done"
-    check 'sway, 20 runs' 0 "$twenty" '' \
-        "for _ in \$(seq 20); do XDG_RUNTIME_DIR=$sway WAYLAND_DISPLAY=wayland-1 tool || exit; done"
     # Neither the input method's Compose table, for text input we never take,
     # nor libdecor's plugins, for a window we never open, are looked for; SDL 3
     # has no say over libdecor. The leak checker cannot work under strace.
@@ -270,8 +279,50 @@ quiet)
         "SDL initialization failed: wayland not available (error: socket path \"$tmp/sway/$long\" plus null terminator exceeds 108 bytes)\n" \
         "SDL_VIDEODRIVER=wayland XDG_RUNTIME_DIR=$sway WAYLAND_DISPLAY=$long tool"
     ;;
+desktops)
+    # The compositors desktop users run, in a desktop session: each run gives
+    # the one line, and nothing on standard error.
+    session_bus
+    mutter_compositor gnome 2560x1440 1920x1080
+    kwin_compositor kde 1234x567
+    xvfb seat_x 1234x567
+    weston_compositor seated 1234x567 "$seat_x"
+    weston_compositor seatless 1234x567
+    sway_compositor sway 1234x567
+    # twenty SIZE COMMAND: a row that runs COMMAND 20 times.
+    twenty() {
+        at_once check "$1, 20 runs" 0 "$(printf "$report: $2\\\\n%.0s" $(seq 20))" '' \
+            "for _ in \$(seq 20); do $3 tool || exit; done"
+    }
+    native() { echo "XDG_RUNTIME_DIR=${!1} WAYLAND_DISPLAY=wayland-1"; }
+    twenty 'gnome' 2560x1440 "$(native gnome)"
+    twenty 'gnome, xwayland' 2560x1440 "$gnome_x11"
+    twenty 'kde' 1234x567 "$(native kde)"
+    twenty 'weston with a keyboard' 1234x567 "$(native seated)"
+    [[ $SDL_VERSION == 2.26.* ]] || twenty 'weston with no seat' 1234x567 "$(native seatless)"
+    twenty 'sway' 1234x567 "$(native sway)"
+    [ ${#rows[@]} = 0 ] || wait "${rows[@]}"
+    rows=()
+    # Display 0 with GNOME's primary monitor the smaller one, below the
+    # larger: SDL 3 asks GNOME, SDL 2 takes the first monitor on Wayland.
+    mutter_layout Meta-0:2560x1440@60.000:0:0:1.0 Meta-1:1920x1080@60.000:0:1440:1.0:primary
+    case $SDL_VERSION in
+    *.[5-9][0-9]) primary=1920x1080 ;;
+    *) primary=2560x1440 ;;
+    esac
+    check 'gnome: the smaller monitor primary' 0 "$report: $primary\n" '' "$(native gnome) read_only_on_bus tool"
+    check 'gnome: the smaller monitor primary, xwayland' 0 "$report: 1920x1080\n" '' "$gnome_x11 tool"
+    # At scale 2 SDL 2 gives the logical size on Wayland.
+    mutter_layout Meta-0:2560x1440@60.000:0:0:2.0:primary Meta-1:1920x1080@60.000:2560:0:1.0
+    case $SDL_VERSION in
+    *.[5-9][0-9]) scaled=2560x1440 ;;
+    *) scaled=1280x720 ;;
+    esac
+    check 'gnome: scale 2' 0 "$report: $scaled\n" '' "$(native gnome) tool"
+    check 'gnome: scale 2, xwayland' 0 "$report: 2560x1440\n" '' "$gnome_x11 tool"
+    ;;
 *)
-    echo "usage: run.sh x11|wayland|desktop|multi-output|no-display|streams|stand-in|package|bounded|quiet" >&2
+    echo "usage: run.sh x11|wayland|desktop|multi-output|no-display|streams|stand-in|package|bounded|quiet|desktops" >&2
     exit 2
     ;;
 esac
