@@ -154,6 +154,12 @@ multi-output)
     esac
     check 'wayland: an output at scale 2' 0 "$report: $scaled\n" '' \
         "$on_wayland swaymsg output HEADLESS-1 mode 2560x1440 scale 2 transform normal >/dev/null && tool"
+    case $SDL_VERSION in
+    *.[5-9][0-9]) scaled=2560x1440 ;;
+    *) scaled=1706x960 ;;
+    esac
+    check 'wayland: an output at scale 1.5' 0 "$report: $scaled\n" '' \
+        "$on_wayland swaymsg output HEADLESS-1 scale 1.5 >/dev/null && tool"
     # A second output, added later, leftmost and focused.
     swaymsg output HEADLESS-1 mode 1234x567 scale 1 pos 800 0 >/dev/null && swaymsg create_output >/dev/null &&
         swaymsg output HEADLESS-2 mode 800x600 pos 0 0 >/dev/null || broken "sway did not add a second output"
@@ -312,8 +318,10 @@ desktops)
     esac
     check 'gnome: the smaller monitor primary' 0 "$report: $primary\n" '' "$(native gnome) read_only_on_bus tool"
     check 'gnome: the smaller monitor primary, xwayland' 0 "$report: 1920x1080\n" '' "$gnome_x11 tool"
-    # At scale 2 SDL 2 gives the logical size on Wayland.
-    mutter_layout Meta-0:2560x1440@60.000:0:0:2.0:primary Meta-1:1920x1080@60.000:2560:0:1.0
+    # At scale 2 SDL 2 gives the logical size on Wayland. The primary on the
+    # right, so that it sits in the same place whether mutter lays monitors
+    # out in logical or in physical pixels.
+    mutter_layout Meta-1:1920x1080@60.000:0:0:1.0 Meta-0:2560x1440@60.000:1920:0:2.0:primary
     case $SDL_VERSION in
     *.[5-9][0-9]) scaled=2560x1440 ;;
     *) scaled=1280x720 ;;
