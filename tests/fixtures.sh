@@ -162,18 +162,26 @@ mutter_layout() {
         >/dev/null || broken "mutter did not take the layout $*"
 }
 
-# kwin_compositor VAR SIZE: starts KDE's kwin on a virtual output of that size,
-# with a keyboard; VAR gets its runtime directory, which holds the socket
-# wayland-1. kwin_wayland carries a file capability that a sandbox may refuse
-# to run: a copy of it, under the same name, runs without.
+# kwin_compositor VAR SIZE [COUNT]: starts KDE's kwin with COUNT (1) virtual
+# outputs of that size, Virtual-0 and on, and a keyboard; VAR gets its runtime
+# directory, which holds the socket wayland-1. kwin_wayland carries a file
+# capability that a sandbox may refuse to run: a copy of it, under the same
+# name, runs without.
 kwin_compositor() {
     local dir=$tmp/$1
     private_dir "$dir"
     mkdir -p "$tmp/kwin" && cp /usr/bin/kwin_wayland "$tmp/kwin/" && chmod 755 "$tmp/kwin"
     "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" HOME="$dir" DBUS_SESSION_BUS_ADDRESS=disabled: \
-        "$tmp/kwin/kwin_wayland" --virtual --width "${2%x*}" --height "${2#*x}" --socket wayland-1 \
-        >"$dir.log" 2>&1 &
+        "$tmp/kwin/kwin_wayland" --virtual --width "${2%x*}" --height "${2#*x}" --output-count "${3:-1}" \
+        --socket wayland-1 >"$dir.log" 2>&1 &
     servers+=($!)
     wait_for test -S "$dir/wayland-1" || broken "kwin did not start: $(tail -n 3 "$dir.log")"
     printf -v "$1" '%s' "$dir"
+}
+
+# kwin_layout DIR SETTING...: changes the outputs of the kwin whose runtime
+# directory is DIR, with kscreen-doctor's settings (output.Virtual-1.scale.2).
+kwin_layout() {
+    XDG_RUNTIME_DIR=$1 WAYLAND_DISPLAY=wayland-1 QT_QPA_PLATFORM=wayland kscreen-doctor "${@:2}" \
+        >"$1.layout" 2>&1 || broken "kwin did not take the layout ${*:2}: $(tail -n 3 "$1.layout")"
 }

@@ -290,7 +290,7 @@ desktops)
     # the one line, and nothing on standard error.
     session_bus
     mutter_compositor gnome 2560x1440 1920x1080
-    kwin_compositor kde 1234x567
+    kwin_compositor kde 1920x1080 2
     xvfb seat_x 1234x567
     weston_compositor seated 1234x567 "$seat_x"
     weston_compositor seatless 1234x567
@@ -303,7 +303,7 @@ desktops)
     native() { echo "XDG_RUNTIME_DIR=${!1} WAYLAND_DISPLAY=wayland-1"; }
     twenty 'gnome' 2560x1440 "$(native gnome)"
     twenty 'gnome, xwayland' 2560x1440 "$gnome_x11"
-    twenty 'kde' 1234x567 "$(native kde)"
+    twenty 'kde' 1920x1080 "$(native kde)"
     twenty 'weston with a keyboard' 1234x567 "$(native seated)"
     [[ $SDL_VERSION == 2.26.* ]] || twenty 'weston with no seat' 1234x567 "$(native seatless)"
     twenty 'sway' 1234x567 "$(native sway)"
@@ -328,6 +328,20 @@ desktops)
     esac
     check 'gnome: scale 2' 0 "$report: $scaled\n" '' "$(native gnome) tool"
     check 'gnome: scale 2, xwayland' 0 "$report: 2560x1440\n" '' "$gnome_x11 tool"
+    # KDE's outputs: the second turned 90 degrees and made primary; then the
+    # first, primary again, at scale 2 and 1.5.
+    kwin_layout "$kde" output.Virtual-1.rotation.left output.Virtual-1.priority.1
+    case $SDL_VERSION in
+    *.[5-9][0-9]) primary=1080x1920 ;;
+    *) primary=1920x1080 ;;
+    esac
+    check 'kde: the second output primary, turned' 0 "$report: $primary\n" '' "$(native kde) tool"
+    for scaled in 2:960x540 1.5:1280x720; do
+        kwin_layout "$kde" output.Virtual-1.rotation.normal output.Virtual-0.priority.1 \
+            "output.Virtual-0.scale.${scaled%:*}"
+        [[ $SDL_VERSION != *.[5-9][0-9] ]] || scaled=${scaled%:*}:1920x1080
+        check "kde: scale ${scaled%:*}" 0 "$report: ${scaled#*:}\n" '' "$(native kde) tool"
+    done
     ;;
 *)
     echo "usage: run.sh x11|wayland|desktop|multi-output|no-display|streams|stand-in|package|bounded|quiet|desktops" >&2
