@@ -182,9 +182,9 @@ int main()
     SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
     // No bus: no inhibition, no input-method context, and no bus daemon
     // autolaunched to outlive us. An unknown transport fails at once. Only
-    // SDL 3 (behind sdl2-compat) keeps the session bus, to ask GNOME which monitor is primary: that one is its
-    // display 0. It starts no input method unasked, and with the screensaver
-    // allowed it sends no inhibition.
+    // SDL 3 (behind sdl2-compat) keeps the session bus, to ask GNOME which
+    // monitor is primary: that one is its display 0. It starts no input
+    // method unasked, and with the screensaver allowed it sends no inhibition.
     SDL_version linked;
     SDL_GetVersion(&linked);
     const char *session_bus = getenv("DBUS_SESSION_BUS_ADDRESS");
