@@ -90,16 +90,18 @@ sway_compositor() {
 # weston_compositor VAR SIZE [DISPLAY]: starts weston with one output of that
 # size: headless, with no seat, as on a kiosk with no input devices; or in a
 # window on the X server DISPLAY, with a seat and a keyboard. VAR gets its
-# runtime directory, which holds the socket wayland-1.
+# runtime directory, which holds the socket wayland-1, and VAR_x11 what
+# reaches its XWayland.
 weston_compositor() {
     local dir=$tmp/$1 backend=headless-backend.so
     private_dir "$dir"
     [ -z "${3:-}" ] || backend=x11-backend.so
     "${as_user[@]}" env DISPLAY="${3:-}" XDG_RUNTIME_DIR="$dir" weston --backend=$backend --socket=wayland-1 \
-        --width="${2%x*}" --height="${2#*x}" >"$dir.log" 2>&1 &
+        --width="${2%x*}" --height="${2#*x}" --xwayland >"$dir.log" 2>&1 &
     servers+=($!)
     wait_for test -S "$dir/wayland-1" || broken "weston did not start: $(tail -n 3 "$dir.log")"
     printf -v "$1" '%s' "$dir"
+    xwayland "$1" $!
 }
 
 # session_bus: starts a private session bus, open to the servers that run as
@@ -123,25 +125,43 @@ session_bus() {
     wait_for test -s "$tmp/bus.log" || broken "dbus-monitor did not start"
 }
 
+# xwayland VAR PID: VAR_x11 gets the variables that reach the XWayland of the
+# compositor PID: its display, the first it holds the lock of (for an XWayland
+# started on demand) or the one its XWayland child serves, and its cookie if
+# it has one in its runtime directory ${!VAR}. An XWayland with no cookie
+# lets in only its own user, and so also ours.
+xwayland() {
+    local display cookie
+    wait_for bash -c "grep -qsx ' *$2' /tmp/.X*-lock || pgrep -P $2 -x Xwayland" >/dev/null ||
+        broken "no XWayland for $1"
+    display=$(grep -lsx " *$2" /tmp/.X*-lock | sort -V | sed -n 's|^/tmp/.X\(.*\)-lock$|\1|p' | head -n 1)
+    [ -n "$display" ] || display=$(ps -o args= -p "$(pgrep -P "$2" -x Xwayland)" | sed 's/^[^:]*:\([0-9]*\).*/\1/')
+    cookie=$(echo "${!1}"/.mutter-Xwaylandauth.*)
+    if [ -e "$cookie" ]; then
+        printf -v "$1_x11" 'DISPLAY=:%s XAUTHORITY=%s' "$display" "$cookie"
+    else
+        printf -v "$1_x11" 'DISPLAY=:%s' "$display"
+        [ -z "${as_user[*]}" ] || "${as_user[@]}" env DISPLAY=":$display" xhost "+si:localuser:$(id -un)" >/dev/null ||
+            broken "the XWayland of $1 did not let us in"
+    fi
+}
+
 # mutter_compositor VAR SIZE...: starts GNOME's mutter, headless, on the
 # session bus, with a virtual monitor of each size, the first primary; VAR
 # gets its runtime directory, which holds the socket wayland-1, and VAR_x11
-# the variables that reach its XWayland.
+# what reaches its XWayland.
 mutter_compositor() {
-    local dir=$tmp/$1 monitors=() pid lock
+    local dir=$tmp/$1 monitors=() pid
     for size in "${@:2}"; do monitors+=(--virtual-monitor "$size"); done
     private_dir "$dir"
     "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" HOME="$dir" mutter --headless --wayland \
         --wayland-display=wayland-1 "${monitors[@]}" >"$dir.log" 2>&1 &
     pid=$!
     servers+=($pid)
-    wait_for bash -c "[ -S $dir/wayland-1 ] && grep -qsx ' *$pid' /tmp/.X*-lock && [ -s $dir/.mutter-Xwaylandauth.* ]" ||
+    wait_for bash -c "[ -S $dir/wayland-1 ] && [ -s $dir/.mutter-Xwaylandauth.* ]" ||
         broken "mutter did not start: $(tail -n 3 "$dir.log")"
-    # Its XWayland's display is the first one mutter holds the lock of.
-    lock=$(grep -lx " *$pid" /tmp/.X*-lock | sort -V | head -n 1)
-    lock=${lock#/tmp/.X}
     printf -v "$1" '%s' "$dir"
-    printf -v "$1_x11" 'DISPLAY=:%s XAUTHORITY=%s' "${lock%-lock}" "$(echo "$dir"/.mutter-Xwaylandauth.*)"
+    xwayland "$1" "$pid"
 }
 
 # mutter_layout MONITOR...: lays mutter's monitors out anew, each given as
@@ -164,7 +184,8 @@ mutter_layout() {
 
 # kwin_compositor VAR SIZE [COUNT]: starts KDE's kwin with COUNT (1) virtual
 # outputs of that size, Virtual-0 and on, and a keyboard; VAR gets its runtime
-# directory, which holds the socket wayland-1. kwin_wayland carries a file
+# directory, which holds the socket wayland-1, and VAR_x11 what reaches its
+# XWayland. kwin_wayland carries a file
 # capability that a sandbox may refuse to run: a copy of it, under the same
 # name, runs without.
 kwin_compositor() {
@@ -173,10 +194,11 @@ kwin_compositor() {
     mkdir -p "$tmp/kwin" && cp /usr/bin/kwin_wayland "$tmp/kwin/" && chmod 755 "$tmp/kwin"
     "${as_user[@]}" env XDG_RUNTIME_DIR="$dir" HOME="$dir" DBUS_SESSION_BUS_ADDRESS=disabled: \
         "$tmp/kwin/kwin_wayland" --virtual --width "${2%x*}" --height "${2#*x}" --output-count "${3:-1}" \
-        --socket wayland-1 >"$dir.log" 2>&1 &
+        --socket wayland-1 --xwayland >"$dir.log" 2>&1 &
     servers+=($!)
     wait_for test -S "$dir/wayland-1" || broken "kwin did not start: $(tail -n 3 "$dir.log")"
     printf -v "$1" '%s' "$dir"
+    xwayland "$1" $!
 }
 
 # kwin_layout DIR SETTING...: changes the outputs of the kwin whose runtime

@@ -310,7 +310,13 @@ desktops)
     twenty 'gnome' 2560x1440 "$(native gnome)"
     twenty 'gnome, xwayland' 2560x1440 "$gnome_x11"
     twenty 'kde' 1920x1080 "$kde"
+    twenty 'kde, xwayland' 1920x1080 "$kde_x11"
     twenty 'weston with a keyboard' 1234x567 "$(native seated)"
+    # The XWayland of Debian 12 makes its modes 8 pixels wide at a time.
+    case $SDL_VERSION in
+    2.26.*) twenty 'weston with a keyboard, xwayland' 1232x567 "$seated_x11" ;;
+    *) twenty 'weston with a keyboard, xwayland' 1234x567 "$seated_x11" ;;
+    esac
     [[ $SDL_VERSION == 2.26.* ]] || twenty 'weston with no seat' 1234x567 "$(native seatless)"
     twenty 'sway' 1234x567 "$(native sway)"
     [ ${#rows[@]} = 0 ] || wait "${rows[@]}"
@@ -338,11 +344,22 @@ desktops)
     # first, primary again, at scale 2 and 1.5.
     kwin_layout "$tmp/kde" output.Virtual-1.rotation.left output.Virtual-1.priority.1
     check 'kde: the second output primary, turned' 0 "$report: 1920x1080\n" '' "$kde tool"
+    case $SDL_VERSION in
+    *.[5-9][0-9]) primary=1920x1080 ;;
+    *) primary=1080x1920 ;;
+    esac
+    check 'kde: the second output primary, turned, xwayland' 0 "$report: $primary\n" '' "$kde_x11 tool"
+    # Through XWayland, kwin 5.27 (Debian 12) shows the logical size too.
     for scaled in 2:960x540 1.5:1280x720; do
         kwin_layout "$tmp/kde" output.Virtual-1.rotation.normal output.Virtual-0.priority.1 \
             "output.Virtual-0.scale.${scaled%:*}"
+        case $SDL_VERSION in
+        2.26.*) through_x11=${scaled#*:} ;;
+        *) through_x11=1920x1080 ;;
+        esac
         [[ $SDL_VERSION != *.[5-9][0-9] ]] || scaled=${scaled%:*}:1920x1080
         check "kde: scale ${scaled%:*}" 0 "$report: ${scaled#*:}\n" '' "$kde tool"
+        check "kde: scale ${scaled%:*}, xwayland" 0 "$report: $through_x11\n" '' "$kde_x11 tool"
     done
     ;;
 *)
