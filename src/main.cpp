@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/common_interface_defs.h>
 #endif
 
@@ -114,7 +114,7 @@ int start_collecting()
         return -1;
     }
     error_output = real_error;
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef __SANITIZE_ADDRESS__
     // A sanitizer's report is no library's remark: it goes where it would have.
     __sanitizer_set_report_fd(reinterpret_cast<void *>(static_cast<intptr_t>(real_error)));
 #endif
