@@ -42,7 +42,7 @@ read_only_on_bus() {
             senders[++n] = sender; calls[n] = call
         }
         END { for (i = 1; i <= n; i++) if (senders[i] in joined && senders[i] != marker) print calls[i] }' >"$tmp/calls"
-    [[ $SDL_VERSION == *.[5-9][0-9] ]] || { ! cat "$tmp/calls" | grep . >&2; return; }
+    [[ $SDL_VERSION == *.[5-9][0-9] ]] || { ! grep . "$tmp/calls" >&2; return; }
     # The bus's own bookkeeping, the desktop's settings and GNOME's layout.
     ! grep -vx -e 'org\.freedesktop\.DBus\.\(Hello\|AddMatch\|RemoveMatch\|GetNameOwner\)' \
         -e org.freedesktop.portal.Settings.Read -e org.gnome.Mutter.DisplayConfig.GetCurrentState "$tmp/calls" >&2
