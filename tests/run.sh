@@ -18,6 +18,10 @@ stood_in() {
     else LD_PRELOAD=$STAND_IN "$TOOL" "$@"; fi
 }
 export -f tool stood_in
+# by_sdl SDL2 SDL3: prints what SDL 2 answers, or SDL 3 behind sdl2-compat
+# (whose versions run from 2.x.50).
+by_sdl() { if [[ $SDL_VERSION == *.[5-9][0-9] ]]; then echo "$2"; else echo "$1"; fi; }
+export -f by_sdl
 
 # Display servers and the session bus, each started by a function of its own.
 . "$(dirname "$0")/fixtures.sh"
@@ -42,7 +46,7 @@ read_only_on_bus() {
             senders[++n] = sender; calls[n] = call
         }
         END { for (i = 1; i <= n; i++) if (senders[i] in joined && senders[i] != marker) print calls[i] }' >"$tmp/calls"
-    [[ $SDL_VERSION == *.[5-9][0-9] ]] || { ! grep . "$tmp/calls" >&2; return; }
+    [ "$(by_sdl 2 3)" = 3 ] || { ! grep . "$tmp/calls" >&2; return; }
     # The bus's own bookkeeping, the desktop's settings and GNOME's layout.
     ! grep -vx -e 'org\.freedesktop\.DBus\.\(Hello\|AddMatch\|RemoveMatch\|GetNameOwner\)' \
         -e org.freedesktop.portal.Settings.Read -e org.gnome.Mutter.DisplayConfig.GetCurrentState "$tmp/calls" >&2
@@ -149,18 +153,11 @@ multi-output)
     on_wayland="export XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1;"
     check 'wayland: an output turned 90 degrees' 0 "$report: 567x1234\n" '' \
         "$on_wayland swaymsg output HEADLESS-1 transform 90 >/dev/null && tool"
-    # SDL 2 reports a scaled output's logical size; SDL 3, behind sdl2-compat
-    # (whose versions run from 2.x.50), its size in pixels.
-    case $SDL_VERSION in
-    *.[5-9][0-9]) scaled=2560x1440 ;;
-    *) scaled=1280x720 ;;
-    esac
+    # SDL 2 reports a scaled output's logical size; SDL 3 its size in pixels.
+    scaled=$(by_sdl 1280x720 2560x1440)
     check 'wayland: an output at scale 2' 0 "$report: $scaled\n" '' \
         "$on_wayland swaymsg output HEADLESS-1 mode 2560x1440 scale 2 transform normal >/dev/null && tool"
-    case $SDL_VERSION in
-    *.[5-9][0-9]) scaled=2560x1440 ;;
-    *) scaled=1706x960 ;;
-    esac
+    scaled=$(by_sdl 1706x960 2560x1440)
     check 'wayland: an output at scale 1.5' 0 "$report: $scaled\n" '' \
         "$on_wayland swaymsg output HEADLESS-1 scale 1.5 >/dev/null && tool"
     # A second output, added later, leftmost and focused.
@@ -274,7 +271,7 @@ quiet)
     # nor libdecor's plugins, for a window we never open, are looked for; SDL 3
     # has no say over libdecor. The leak checker cannot work under strace.
     unread=(-e /Compose)
-    [[ $SDL_VERSION == *.[5-9][0-9] ]] || unread+=(-e /libdecor/)
+    [ "$(by_sdl 2 3)" = 3 ] || unread+=(-e /libdecor/)
     for compositor in weston kde; do
         check "$compositor: nothing read for text input or decorations" 0 "$report: 1234x567\n" '' \
             "XDG_RUNTIME_DIR=${!compositor} WAYLAND_DISPLAY=wayland-1 ASAN_OPTIONS=\${ASAN_OPTIONS:-}:detect_leaks=0 \
@@ -324,30 +321,21 @@ desktops)
     # Display 0 with GNOME's primary monitor the smaller one, below the
     # larger: SDL 3 asks GNOME, SDL 2 takes the first monitor on Wayland.
     mutter_layout Meta-0:2560x1440@60.000:0:0:1.0 Meta-1:1920x1080@60.000:0:1440:1.0:primary
-    case $SDL_VERSION in
-    *.[5-9][0-9]) primary=1920x1080 ;;
-    *) primary=2560x1440 ;;
-    esac
+    primary=$(by_sdl 2560x1440 1920x1080)
     check 'gnome: the smaller monitor primary' 0 "$report: $primary\n" '' "$(native gnome) read_only_on_bus tool"
     check 'gnome: the smaller monitor primary, xwayland' 0 "$report: 1920x1080\n" '' "$gnome_x11 tool"
     # At scale 2 SDL 2 gives the logical size on Wayland. The primary on the
     # right, so that it sits in the same place whether mutter lays monitors
     # out in logical or in physical pixels.
     mutter_layout Meta-1:1920x1080@60.000:0:0:1.0 Meta-0:2560x1440@60.000:1920:0:2.0:primary
-    case $SDL_VERSION in
-    *.[5-9][0-9]) scaled=2560x1440 ;;
-    *) scaled=1280x720 ;;
-    esac
+    scaled=$(by_sdl 1280x720 2560x1440)
     check 'gnome: scale 2' 0 "$report: $scaled\n" '' "$(native gnome) tool"
     check 'gnome: scale 2, xwayland' 0 "$report: 2560x1440\n" '' "$gnome_x11 tool"
     # KDE's outputs: the second turned 90 degrees and made primary; then the
     # first, primary again, at scale 2 and 1.5.
     kwin_layout "$tmp/kde" output.Virtual-1.rotation.left output.Virtual-1.priority.1
     check 'kde: the second output primary, turned' 0 "$report: 1920x1080\n" '' "$kde tool"
-    case $SDL_VERSION in
-    *.[5-9][0-9]) primary=1920x1080 ;;
-    *) primary=1080x1920 ;;
-    esac
+    primary=$(by_sdl 1080x1920 1920x1080)
     check 'kde: the second output primary, turned, xwayland' 0 "$report: $primary\n" '' "$kde_x11 tool"
     # Through XWayland, kwin 5.27 (Debian 12) shows the logical size too.
     for scaled in 2:960x540 1.5:1280x720; do
@@ -357,7 +345,7 @@ desktops)
         2.26.*) through_x11=${scaled#*:} ;;
         *) through_x11=1920x1080 ;;
         esac
-        [[ $SDL_VERSION != *.[5-9][0-9] ]] || scaled=${scaled%:*}:1920x1080
+        scaled=${scaled%:*}:$(by_sdl "${scaled#*:}" 1920x1080)
         check "kde: scale ${scaled%:*}" 0 "$report: ${scaled#*:}\n" '' "$kde tool"
         check "kde: scale ${scaled%:*}, xwayland" 0 "$report: $through_x11\n" '' "$kde_x11 tool"
     done
