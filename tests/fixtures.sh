@@ -43,6 +43,12 @@ xvfb() {
     printf -v "$var" ':%s' "$(cat "$tmp/$var")"
 }
 
+# forget_x DISPLAY: removes the lock and socket of a killed X server, which
+# would mislead servers started later.
+forget_x() {
+    rm -f "/tmp/.X${1#:}-lock" "/tmp/.X11-unix/X${1#:}"
+}
+
 # xorg VAR: starts Xorg with its dummy driver, whose outputs make one X screen
 # with several monitors; VAR gets its name. DUMMY0 (1024x768, with the
 # driver's modes) and, right of it, DUMMY1 (800x600 only) are in use.
@@ -206,4 +212,34 @@ kwin_compositor() {
 kwin_layout() {
     XDG_RUNTIME_DIR=$1 WAYLAND_DISPLAY=wayland-1 QT_QPA_PLATFORM=wayland kscreen-doctor "${@:2}" \
         >"$1.layout" 2>&1 || broken "kwin did not take the layout ${*:2}: $(tail -n 3 "$1.layout")"
+}
+
+# x_proxy VAR DISPLAY REPLIES: starts a proxy in front of the local X server
+# DISPLAY that closes each connection once the server has sent its setup
+# reply and REPLIES more messages, as a server dying at that moment would;
+# VAR gets the proxy's display, on TCP.
+x_proxy() {
+    perl -e 'use IO::Socket::INET; use IO::Socket::UNIX; use IO::Select;
+        my ($path, $limit) = @ARGV; my $listen;
+        for my $n (50 .. 99) {
+            $listen = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 6000 + $n, Listen => 5)
+                and print("$n\n"), last;
+        }
+        close STDOUT; $SIG{CHLD} = "IGNORE";
+        while (my $client = $listen->accept) {
+            if (fork) { close $client; next }
+            my $server = IO::Socket::UNIX->new(Peer => $path) or die "no X server at $path";
+            my $ready = IO::Select->new($client, $server); my $replies = 0;
+            PASS: while (my @from = $ready->can_read) {
+                for my $from (@from) {
+                    last PASS unless sysread($from, my $data, 65536);
+                    last PASS if $from == $server && $replies++ > $limit;
+                    syswrite($from == $server ? $client : $server, $data);
+                }
+            }
+            exit;
+        }' "/tmp/.X11-unix/X${2#:}" "$3" >"$tmp/$1" &
+    servers+=($!)
+    wait_for test -s "$tmp/$1" || broken "the X proxy did not start"
+    printf -v "$1" '127.0.0.1:%s' "$(cat "$tmp/$1")"
 }

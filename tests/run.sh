@@ -62,30 +62,70 @@ idle_kept() {
 export -f wait_for read_only_on_bus idle_kept
 export SDL_VERSION
 
-# stop_after_line PID COMMAND...: runs COMMAND with its standard output held
-# up in a full pipe, stops process PID once COMMAND waits to write there, then
-# lets its output through; the status is COMMAND's.
+# stop_after_line PID SIGNAL COMMAND...: runs COMMAND with its standard
+# output held up in a full pipe, sends SIGNAL to process PID once COMMAND
+# waits to write there, then lets its output through; the status is COMMAND's.
 stop_after_line() {
-    local server=$1 command status line
-    shift
-    mkfifo "$tmp/held" && exec 5<>"$tmp/held" && head -c 65536 /dev/zero >&5
+    local server=$1 signal=$2 command status line
+    shift 2
+    mkfifo "$tmp/held.$BASHPID" && exec 5<>"$tmp/held.$BASHPID" && head -c 65536 /dev/zero >&5
     "$@" >&5 &
     command=$!
     wait_for grep -q pipe_write "/proc/$command/wchan" || echo "never wrote to the pipe" >&2
-    kill -STOP "$server"
+    kill -"$signal" "$server"
     head -c 65536 <&5 >/dev/null
     wait "$command"
     status=$?
     read -r -t 1 line <&5 && echo "$line"
     return $status
 }
-export -f stop_after_line
+# one_line COMMAND...: runs COMMAND, true if all it writes is one line: the
+# report on standard output with status 0, or an error line on standard
+# error with status 1; prints that line up to its first "; ".
+one_line() {
+    local out err status
+    out=$(mktemp "$tmp/out.XXXXXX") err=$(mktemp "$tmp/err.XXXXXX")
+    "$@" >"$out" 2>"$err"
+    status=$?
+    case $status:$(wc -l <"$out"):$(wc -l <"$err"):$(tail -c 1 "$out")$(tail -c 1 "$err") in
+    0:1:0:) grep -x "$report: -\?[0-9]*x-\?[0-9]*" "$out" ;;
+    1:0:1:) grep -e '^SDL initialization failed: ' -e '^SDL_GetCurrentDisplayMode failed: ' \
+        -e '^Writing to standard output failed: ' "$err" | sed 's/; .*//' ;;
+    *) false ;;
+    esac || { echo "not one line: status $status; stdout: $(cat "$out"); stderr: $(cat "$err")" >&2; false; }
+}
+# killed_at_random RUNS: runs the tool RUNS times, each against an X server
+# of its own killed 0 to 20 ms into the run; true if each gives one line.
+killed_at_random() {
+    local server run
+    for _ in $(seq "$1"); do
+        Xvfb -noreset -nolisten tcp -displayfd 3 3>"$tmp/random" 2>/dev/null &
+        server=$!
+        wait_for test -s "$tmp/random" || return
+        DISPLAY=:$(cat "$tmp/random") one_line tool >/dev/null &
+        run=$!
+        sleep "0.0$((RANDOM % 21))"
+        kill -KILL $server
+        wait $server 2>/dev/null
+        wait $run || return
+        forget_x ":$(cat "$tmp/random")"
+        : >"$tmp/random"
+    done
+}
+export -f stop_after_line one_line killed_at_random forget_x
+export report='Current Display Resolution'
+
+# Rows that bound time only to catch a hang allow an emulator four times as
+# long; the deadline's rows allow it two seconds more to load the tool.
+pace=1 loading=1
+[ -z "$EMULATOR" ] || pace=4 loading=3
+deadline=$((25 + loading))
 
 # check NAME STATUS STDOUT STDERR COMMAND [SECONDS]: runs the shell line
-# COMMAND, which must end within SECONDS (30 by default); the expected streams
-# take printf's backslash escapes.
+# COMMAND, which must end within SECONDS (30 by default, times the pace); the
+# expected streams take printf's backslash escapes.
 check() {
-    local row limit=${6:-30} start=${EPOCHREALTIME/./} status took
+    local row limit=${6:-$((30 * pace))} start=${EPOCHREALTIME/./} status took
     row=$(mktemp -d "$tmp/row.XXXXXX")
     timeout $((limit + 5)) bash -c "$5" >"$row/out" 2>"$row/err"
     status=$?
@@ -110,7 +150,6 @@ at_once() {
     rows+=($!)
 }
 
-report='Current Display Resolution'
 case $1 in
 x11)
     xvfb one 1234x567
@@ -190,18 +229,23 @@ streams)
     check 'all closed' 1 '' '' "DISPLAY=$one tool <&- >&- 2>&-"
     ;;
 stand-in)
-    # The stand-in writes SDL_Quit to both streams when the program calls it.
+    # The stand-in writes SDL_Quit to standard output when the program calls
+    # it; with standard error there too, the order shows.
     export SDL_VIDEODRIVER=offscreen
-    check 'query fails' 1 'SDL_Quit\n' 'SDL_GetCurrentDisplayMode failed: no mode\nSDL_Quit\n' \
-        'STAND_IN_MODE=-1 STAND_IN_ERROR="no mode" stood_in'
-    check 'query fails, empty text' 1 'SDL_Quit\n' 'SDL_GetCurrentDisplayMode failed: \nSDL_Quit\n' \
-        'STAND_IN_MODE=-1 stood_in'
-    check 'query gives 1' 1 'SDL_Quit\n' 'SDL_GetCurrentDisplayMode failed: odd\nSDL_Quit\n' \
-        'STAND_IN_MODE=1 STAND_IN_ERROR=odd stood_in'
+    check 'query fails' 1 'SDL_GetCurrentDisplayMode failed: no mode\nSDL_Quit\n' '' \
+        'STAND_IN_MODE=-1 STAND_IN_ERROR="no mode" stood_in 2>&1'
+    check 'query fails, empty text' 1 'SDL_GetCurrentDisplayMode failed: \nSDL_Quit\n' '' 'STAND_IN_MODE=-1 stood_in 2>&1'
+    check 'query gives 1' 1 'SDL_GetCurrentDisplayMode failed: odd\nSDL_Quit\n' '' \
+        'STAND_IN_MODE=1 STAND_IN_ERROR=odd stood_in 2>&1'
+    # Control characters, backslashes, C1 controls and bytes that are no
+    # UTF-8 are escaped; other characters pass.
+    check 'query fails, text to escape' 1 'SDL_Quit\n' \
+        'SDL_GetCurrentDisplayMode failed: a\\tb\\\\c\\x1b[2J\\x07\\x9b\\xc2\\x9b\\xff\\x7f é\\r\\n\n' \
+        "STAND_IN_MODE=-1 STAND_IN_ERROR=\$'a\\tb\\\\c\\e[2J\\a\\x9b\\xc2\\x9b\\xff\\x7f é\\r\\n' stood_in"
     check 'init gives 1' 1 '' 'SDL initialization failed: odd\n' 'STAND_IN_INIT=1 STAND_IN_ERROR=odd stood_in'
     check 'init fails, empty text' 1 '' 'SDL initialization failed: \n' 'STAND_IN_INIT=-1 stood_in'
-    check 'zero and negative size' 0 "$report: 0x-1\nSDL_Quit\n" 'SDL_Quit\n' 'STAND_IN_SIZE=0x-1 stood_in'
-    check 'extreme size' 0 "$report: -2147483648x2147483647\nSDL_Quit\n" 'SDL_Quit\n' \
+    check 'zero and negative size' 0 "$report: 0x-1\nSDL_Quit\n" '' 'STAND_IN_SIZE=0x-1 stood_in'
+    check 'extreme size' 0 "$report: -2147483648x2147483647\nSDL_Quit\n" '' \
         'STAND_IN_SIZE=-2147483648x2147483647 stood_in'
     ;;
 package)
@@ -239,15 +283,19 @@ bounded)
     sway_compositor healthy 800x600
     xvfb once 1234x567
     once_server=${servers[-1]}
+    xvfb unread 1234x567
     weston_compositor seatless 1234x567
     beside="DISPLAY=$hung XDG_RUNTIME_DIR=$healthy WAYLAND_DISPLAY=wayland-1"
-    at_once check 'x11: server stopped' 1 '' "$late" "DISPLAY=$hung tool" 26
-    at_once check 'x11 over tcp: server stopped' 1 '' "$late" "DISPLAY=127.0.0.1$hung tool" 26
+    at_once check 'x11: server stopped' 1 '' "$late" "DISPLAY=$hung tool" $deadline
+    at_once check 'x11 over tcp: server stopped' 1 '' "$late" "DISPLAY=127.0.0.1$hung tool" $deadline
     at_once check 'wayland: compositor stopped' 1 '' "$late" \
-        "XDG_RUNTIME_DIR=$hung_wayland WAYLAND_DISPLAY=wayland-1 tool" 26
-    at_once check 'x11 stopped, wayland beside it: no late answer' 1 '' "$late" "$beside tool" 26
+        "XDG_RUNTIME_DIR=$hung_wayland WAYLAND_DISPLAY=wayland-1 tool" $deadline
+    at_once check 'x11 stopped, wayland beside it: no late answer' 1 '' "$late" "$beside tool" $deadline
     at_once check 'x11: server stopped once the line is out' 0 "$report: 1234x567\n" '' \
-        "DISPLAY=$once stop_after_line $once_server \$EMULATOR \$TOOL" 26
+        "DISPLAY=$once stop_after_line $once_server STOP \$EMULATOR \$TOOL" $deadline
+    at_once check 'standard output a full pipe nobody reads' 1 '' \
+        'Writing to standard output failed: Timed out after 25 seconds\n' \
+        "mkfifo $tmp/full && exec 5<>$tmp/full && head -c 65536 /dev/zero >&5 && DISPLAY=$unread tool >&5" $deadline
     # env: a background job of a script ignores INT, and so would the tool.
     for signal in TERM INT; do
         at_once check "$signal ends a hung run" 124 '' '' \
@@ -285,6 +333,55 @@ quiet)
     check 'wayland socket name too long: the reason given' 1 '' \
         "SDL initialization failed: wayland not available (error: socket path \"$tmp/sway/$long\" plus null terminator exceeds 108 bytes)\n" \
         "SDL_VIDEODRIVER=wayland XDG_RUNTIME_DIR=$sway WAYLAND_DISPLAY=$long tool"
+    ;;
+one-line)
+    # Whoever ends the run, Xlib's own exit included, it ends with one line,
+    # naming the step under way, with what the libraries said folded in.
+    xvfb one 1234x567
+    xvfb dying 1234x567
+    dying_server=${servers[-1]}
+    xvfb locked cookie 1234x567
+    for replies in 0 3 20; do
+        x_proxy closing "$one" "$replies"
+        check "x11: the connection closed after $replies replies" 1 '' \
+            "SDL initialization failed: X connection to $closing broken (explicit kill or server shutdown).\n" \
+            "DISPLAY=$closing tool"
+    done
+    check "x11: Xlib's error exit" 0 'SDL initialization failed: X Error of failed request:  BadWindow (invalid Window parameter)\n' '' \
+        "DISPLAY=$one.-1 one_line tool"
+    check 'x11: the server killed at a random moment, 40 runs' 0 '' '' 'killed_at_random 40'
+    check 'x11: the server killed once the line is out' 0 "$report: 1234x567\n" '' \
+        "DISPLAY=$dying stop_after_line $dying_server KILL \$EMULATOR \$TOOL"
+    forget_x "$dying"
+    # Not under the emulator, which keeps a stack of its own.
+    [ -n "$EMULATOR" ] || check 'a crash on a small stack, 10 runs' 0 '' '' \
+        "for _ in \$(seq 10); do DISPLAY=$one one_line sh -c 'ulimit -s 20 && exec \$TOOL' >/dev/null || exit; done"
+    # What SDL and the libraries say is passed on as one harmless line.
+    check 'a forged second line' 1 '' \
+        'SDL initialization failed: nonsense\\nCurrent Display Resolution: 9999x9999 not available\n' \
+        "SDL_VIDEODRIVER=\$'nonsense\\nCurrent Display Resolution: 9999x9999' tool"
+    long=$(printf 'w%.0s' $(seq 120))
+    check 'terminal controls in what a library says' 1 '' \
+        "SDL initialization failed: wayland not available (error: socket path \"$tmp/\\\\x1b]0;owned\\\\x07\\\\x1b[2J\\\\r$long\" plus null terminator exceeds 108 bytes)\n" \
+        "SDL_VIDEODRIVER=wayland WAYLAND_DISPLAY=\$'\\e]0;owned\\a\\e[2J\\r'$long tool"
+    long=$(printf 'é%.0s' $(seq 2100))
+    check 'a long text cut at a character, with a mark' 0 '1 1 1\né...)\n' '' \
+        "SDL_VIDEODRIVER=wayland WAYLAND_DISPLAY=$long tool 2>$tmp/cut; echo \$? \$(wc -l <$tmp/cut) \
+            \$((\$(wc -c <$tmp/cut) <= 4096)); iconv -f UTF-8 -t UTF-8 $tmp/cut | tail -c 7"
+    # Signals our caller left blocked and pending are none of the run's; the
+    # emulator would take them itself.
+    pending='perl -e '\''use POSIX; sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM, SIGSEGV));
+        kill "ALRM", $$; kill "SEGV", $$; exec @ARGV'\'
+    [ -n "$EMULATOR" ] || check 'signals left pending' 0 "$report: 1234x567\n" '' "DISPLAY=$one $pending \$EMULATOR \$TOOL"
+    check 'memfd refused: the cause still given' 1 'SDL_Quit\n' \
+        'SDL initialization failed: No available video device (Authorization required, but no authorization protocol specified)\n' \
+        "DISPLAY=$locked XAUTHORITY=/dev/null STAND_IN_NO_MEMFD=1 stood_in"
+    # The descriptor named is none of ours, whatever we have opened by then.
+    check 'WAYLAND_SOCKET naming no descriptor' 1 '' 'SDL initialization failed: No available video device\n' \
+        'WAYLAND_SOCKET=3 tool 3<&-'
+    check "SDL's own early warnings" 0 "$report: 1234x567\n" '' "DISPLAY=$one SDL_DYNAMIC_API=/nonexistent tool"
+    check 'the reader gone: SIGPIPE, nothing written' 0 '141\n' '' \
+        "{ sleep 0.5; DISPLAY=$one tool; echo \$? >$tmp/piped; } | true; cat $tmp/piped"
     ;;
 desktops)
     # The compositors desktop users run, in a desktop session: each run gives
@@ -351,7 +448,7 @@ desktops)
     done
     ;;
 *)
-    echo "usage: run.sh x11|wayland|desktop|multi-output|no-display|streams|stand-in|package|bounded|quiet|desktops" >&2
+    echo "usage: run.sh x11|wayland|desktop|multi-output|no-display|streams|stand-in|package|bounded|quiet|one-line|desktops" >&2
     exit 2
     ;;
 esac

@@ -2,11 +2,15 @@
 //   STAND_IN_INIT=N    SDL_Init returns N, with STAND_IN_ERROR as the error text
 //   STAND_IN_MODE=N    SDL_GetCurrentDisplayMode returns N, likewise
 //   STAND_IN_SIZE=WxH  the real mode query's width and height are replaced
-// SDL_Quit writes "SDL_Quit" to both standard streams, so that the tests see
-// how often it is called and what the program wrote before it.
+//   STAND_IN_NO_MEMFD  memfd_create fails with ENOSYS, as in some sandboxes
+// SDL_Quit writes "SDL_Quit" to standard output, so that the tests see how
+// often it is called and, with both streams in one, what came before it.
 #include <SDL.h>
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +56,14 @@ void SDL_Quit(void)
 {
     static const char marker[] = "SDL_Quit\n";
     (void)!write(STDOUT_FILENO, marker, sizeof marker - 1);
-    (void)!write(STDERR_FILENO, marker, sizeof marker - 1);
     real<void()>("SDL_Quit")();
+}
+
+int memfd_create(const char *name, unsigned int flags) noexcept
+{
+    if (getenv("STAND_IN_NO_MEMFD") != nullptr) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return real<int(const char *, unsigned int)>("memfd_create")(name, flags);
 }
