@@ -2,6 +2,8 @@
 #include <SDL.h>
 
 #include <fcntl.h>
+#include <linux/kd.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #ifdef __SANITIZE_ADDRESS__
@@ -382,6 +384,26 @@ int main()
     // On compositors that draw no window decorations SDL would load libdecor
     // for the window we never open, and it complains of missing plugins.
     SDL_SetHintWithPriority(SDL_HINT_VIDEO_WAYLAND_ALLOW_LIBDECOR, "0", SDL_HINT_OVERRIDE);
+    // On a Linux console SDL takes over the terminal we are run from while
+    // it is up: it switches the keyboard to Unicode and off, so that keys
+    // typed meanwhile are lost, and the switching between terminals to
+    // itself; a run ended by a signal would leave them so. It finds that
+    // terminal as our controlling one: we let go of it, unless we lead its
+    // session, whose letting go would hang the session up. Then at least
+    // the keyboard stays on.
+    const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    int keyboard_mode = 0;
+    if (terminal >= 0 && ioctl(terminal, KDGKBMODE, &keyboard_mode) == 0 && getsid(0) != getpid()) {
+        ioctl(terminal, TIOCNOTTY);
+    }
+    if (terminal >= 0) {
+        close(terminal);
+    }
+    setenv("SDL_INPUT_LINUX_KEEP_KBD", "1", 1);
+    // Beside a compositor or another program that holds the display (its
+    // DRM master), SDL would report no display at all; the mode it shows
+    // can be read all the same.
+    SDL_SetHintWithPriority(SDL_HINT_KMSDRM_REQUIRE_DRM_MASTER, "0", SDL_HINT_OVERRIDE);
     // Without a runtime directory libwayland can find no compositor by name,
     // and says so on standard error in a line of its own. A path it cannot
     // connect to fails just the same, silently.

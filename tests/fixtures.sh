@@ -243,3 +243,85 @@ x_proxy() {
     wait_for test -s "$tmp/$1" || broken "the X proxy did not start"
     printf -v "$1" '127.0.0.1:%s' "$(cat "$tmp/$1")"
 }
+
+# console_guest ARCH TOOL PROBE: builds, in $tmp/ARCH, a Linux guest of
+# Debian's architecture ARCH (amd64, arm64) to boot with qemu: Debian's
+# kernel, and an initramfs with busybox, modetest, the tool and the probe
+# with the libraries they load, and the modules for the display adapters and
+# keyboards; the first process runs console-init.sh.
+console_guest() {
+    local dir=$tmp/$1 triplet root package module target libraries
+    triplet=$(dpkg-architecture -qDEB_HOST_MULTIARCH -a"$1" 2>/dev/null)
+    root=$dir/root
+    mkdir -p "$dir/debs" "$root"/{dev,proc,sys,tmp,etc}
+    (cd "$dir/debs" && apt-get download -q "busybox-static:$1" "libdrm-tests:$1" \
+        "$(apt-cache depends "linux-image-$1:$1" | sed -n 's/ *Depends: \(linux-image-[^ :]*\).*/\1/p' | head -n 1):$1" \
+        >"$dir/download.log" 2>&1) || broken "Debian's kernel for $1 did not download: $(tail -n 2 "$dir/download.log")"
+    for package in "$dir"/debs/*.deb; do dpkg-deb -x "$package" "$dir/unpacked"; done
+    cp "$dir"/unpacked/boot/vmlinuz-* "$dir/kernel"
+    cp "$dir/unpacked/bin/busybox" "$dir/unpacked/usr/bin/modetest" "${@:2}" "$(dirname "$0")/console-init.sh" "$root/"
+    mv "$root/console-init.sh" "$root/init"
+    mkdir "$root/bin" && mv "$root/busybox" "$root/bin/"
+    # The modules, each after those it needs, uncompressed for busybox's insmod.
+    local release
+    release=$(ls "$dir/unpacked/lib/modules")
+    depmod -b "$dir/unpacked" "$release"
+    for module in vgem bochs virtio_pci virtio-gpu virtio_input evdev; do
+        modprobe -d "$dir/unpacked" -S "$release" --show-depends "$module" 2>/dev/null | sed -n 's/^insmod \([^ ]*\).*/\1/p'
+    done | awk '!seen[$0]++' >"$dir/modules"
+    while read -r module; do
+        target=${module#"$dir/unpacked"}
+        target=$root${target%.xz}
+        target=${target%.zst}
+        mkdir -p "$(dirname "$target")"
+        case $module in
+        *.xz) xz -dc "$module" >"$target" ;;
+        *.zst) zstd -qdc "$module" >"$target" ;;
+        *) cp "$module" "$target" ;;
+        esac
+        echo "${target#"$root"}" >>"$root/modules"
+    done <"$dir/modules"
+    # What the programs need, and what SDL and sdl2-compat open themselves.
+    libraries=("$root/modetest" "${@:2}" "/usr/lib/$triplet/libudev.so.1")
+    [ ! -e "/usr/lib/$triplet/libSDL3.so.0" ] || libraries+=("/usr/lib/$triplet/libSDL3.so.0")
+    guest_libraries "$root" "${libraries[@]}"
+    (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$dir/initramfs"
+}
+
+# guest_libraries ROOT FILE...: copies into ROOT, under the same paths, the
+# libraries each FILE needs, as its own architecture's loader finds them, and
+# the loader, and FILE if it is a library.
+guest_libraries() {
+    local root=$1 file loader
+    shift
+    for file; do
+        loader=$(readelf -l "$file" | sed -n 's/.*program interpreter: \(.*\)]/\1/p')
+        [ -n "$loader" ] || loader=$(readelf -l "$TOOL" | sed -n 's/.*program interpreter: \(.*\)]/\1/p')
+        for library in $file $($EMULATOR "$loader" --list "$file" | grep -o '/[^ ]*'); do
+            [[ $library != *.so* ]] || cp -Ln --parents "$library" "$root"
+        done
+    done
+}
+
+# console_boot VAR ARCH DEVICE ARGUMENT...: boots the guest built for ARCH
+# with the display adapter DEVICE (qemu's -device) and the kernel command
+# line ARGUMENTs, its serial line into $tmp/VAR.log, and types "abc" and
+# Enter on its keyboard when it asks for keys; VAR gets qemu's process.
+console_boot() {
+    local machine console
+    case $2 in
+    amd64) machine=(qemu-system-x86_64 -vga none) console=ttyS0 ;;
+    *) machine=(qemu-system-aarch64 -M virt -cpu cortex-a57 -device virtio-keyboard-pci) console=ttyAMA0 ;;
+    esac
+    mkfifo "$tmp/$1.monitor.in" "$tmp/$1.monitor.out"
+    timeout 600 "${machine[@]}" -accel tcg -m 1024 -nodefaults -no-reboot -display none -device "$3" \
+        -serial "file:$tmp/$1.log" -monitor "pipe:$tmp/$1.monitor" -kernel "$tmp/$2/kernel" \
+        -initrd "$tmp/$2/initramfs" -append "console=$console quiet panic=-1 ${*:4}" >"$tmp/$1.qemu" 2>&1 &
+    servers+=($!)
+    printf -v "$1" '%s' $!
+    (while kill -0 "${!1}" 2>/dev/null; do
+        ! grep -qs 'keys?' "$tmp/$1.log" || exec printf 'sendkey %s\n' a b c ret >"$tmp/$1.monitor.in"
+        sleep 0.2
+    done) &
+    servers+=($!)
+}
