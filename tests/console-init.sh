@@ -87,4 +87,5 @@ tty=/dev/tty2
 held 'session leader TERM' TERM sh -c "exec setsid -c $tool </dev/tty2"
 tty=/dev/tty1
 set -m
+timeout 5 chvt 1
 held deadline none

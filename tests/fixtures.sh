@@ -250,7 +250,7 @@ x_proxy() {
 # with the libraries they load, and the modules for the display adapters and
 # keyboards; the first process runs console-init.sh.
 console_guest() {
-    local dir=$tmp/$1 triplet root package module target libraries
+    local dir=$tmp/$1 triplet root package merged module target libraries
     triplet=$(dpkg-architecture -qDEB_HOST_MULTIARCH -a"$1" 2>/dev/null)
     root=$dir/root
     mkdir -p "$dir/debs" "$root"/{dev,proc,sys,tmp,etc}
@@ -258,13 +258,16 @@ console_guest() {
         "$(apt-cache depends "linux-image-$1:$1" | sed -n 's/ *Depends: \(linux-image-[^ :]*\).*/\1/p' | head -n 1):$1" \
         >"$dir/download.log" 2>&1) || broken "Debian's kernel for $1 did not download: $(tail -n 2 "$dir/download.log")"
     for package in "$dir"/debs/*.deb; do dpkg-deb -x "$package" "$dir/unpacked"; done
+    # Later releases' packages hold their files in /usr only.
+    for merged in bin lib; do [ -e "$dir/unpacked/$merged" ] || ln -s "usr/$merged" "$dir/unpacked/$merged"; done
     cp "$dir"/unpacked/boot/vmlinuz-* "$dir/kernel"
-    cp "$dir/unpacked/bin/busybox" "$dir/unpacked/usr/bin/modetest" "${@:2}" "$(dirname "$0")/console-init.sh" "$root/"
+    cp "$dir/unpacked/bin/busybox" "$dir/unpacked/usr/bin/modetest" "${@:2}" "$(dirname "$0")/console-init.sh" "$root/" ||
+        broken "busybox or modetest is not where Debian's packages for $1 put them"
     mv "$root/console-init.sh" "$root/init"
     mkdir "$root/bin" && mv "$root/busybox" "$root/bin/"
     # The modules, each after those it needs, uncompressed for busybox's insmod.
     local release
-    release=$(ls "$dir/unpacked/lib/modules")
+    release=$(ls "$dir/unpacked/lib/modules") || broken "Debian's kernel for $1 has no modules"
     depmod -b "$dir/unpacked" "$release"
     for module in vgem bochs virtio_pci virtio-gpu virtio_input evdev; do
         modprobe -d "$dir/unpacked" -S "$release" --show-depends "$module" 2>/dev/null | sed -n 's/^insmod \([^ ]*\).*/\1/p'

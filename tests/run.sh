@@ -341,11 +341,12 @@ one-line)
     xvfb dying 1234x567
     dying_server=${servers[-1]}
     xvfb locked cookie 1234x567
+    # Where the connection breaks is a matter of timing, and with it whether
+    # Xlib fails to open the display or exits, and in which words.
     for replies in 0 3 20; do
         x_proxy closing "$one" "$replies"
-        check "x11: the connection closed after $replies replies" 1 '' \
-            "SDL initialization failed: X connection to $closing broken (explicit kill or server shutdown).\n" \
-            "DISPLAY=$closing tool"
+        check "x11: the connection closed after $replies replies" 0 'SDL initialization failed\n' '' \
+            "set -o pipefail; DISPLAY=$closing one_line tool | sed 's/: .*//'"
     done
     check "x11: Xlib's error exit" 0 'SDL initialization failed: X Error of failed request:  BadWindow (invalid Window parameter)\n' '' \
         "DISPLAY=$one.-1 one_line tool"
@@ -464,6 +465,13 @@ console)
     # before, while the tool was held at its write (with a switch to the
     # second terminal) and after.
     kept='unicode auto 1 / unicode auto 1' switched='unicode auto 1 / unicode auto 2 / unicode auto 1'
+    # As the session leader the tool may not let go of its terminal: SDL 2.26
+    # leaves it as it was, later SDL takes the switching away from it while
+    # it is up, till the next switch after a run ended by a signal.
+    case $SDL_VERSION in
+    2.26.*) leader=$switched ;;
+    *) leader='unicode auto 1 / unicode process 2 / unicode process 2' ;;
+    esac
     while IFS=';' read -r boot name expected; do
         check "console, $boot: $name" 0 "$expected\n" '' "sed -n 's/^$name: //p' $tmp/$boot.log | tr -d '\r'"
     done <<ROWS
@@ -477,7 +485,7 @@ screen;deadline;1|Writing to standard output failed: Timed out after 25 seconds|
 screen;keys;abc
 screen;xlate;0|$report: 1024x768||xlate auto 1 / xlate auto 1
 screen;xlate TERM;143||xlate auto 1 / xlate auto 2 / xlate auto 1
-screen;session leader TERM;143||$switched
+screen;session leader TERM;143||$leader
 screen;another master;0|$report: 800x600||$kept
 screen;master after;modetest
 screen;unprivileged;1||SDL initialization failed: No available video device|$kept
