@@ -250,17 +250,20 @@ x_proxy() {
 # with the libraries they load, and the modules for the display adapters and
 # keyboards; the first process runs console-init.sh.
 console_guest() {
-    local dir=$tmp/$1 triplet root package merged module target libraries
+    local dir=$tmp/$1 triplet root image parts package merged module target libraries
     triplet=$(dpkg-architecture -qDEB_HOST_MULTIARCH -a"$1" 2>/dev/null)
     root=$dir/root
     mkdir -p "$dir/debs" "$root"/{dev,proc,sys,tmp,etc}
-    (cd "$dir/debs" && apt-get download -q "busybox-static:$1" "libdrm-tests:$1" \
-        "$(apt-cache depends "linux-image-$1:$1" | sed -n 's/ *Depends: \(linux-image-[^ :]*\).*/\1/p' | head -n 1):$1" \
+    image=$(apt-cache depends "linux-image-$1:$1" | sed -n 's/ *Depends: \(linux-image-[^ :]*\).*/\1/p' | head -n 1)
+    # Later releases split the kernel's package into the kernel, its modules and the rest.
+    parts=$(apt-cache depends "$image:$1" | sed -n "s/ *Depends: \(linux-\(base\|binary\|modules\)-[^ :]*\).*/\1:$1/p")
+    (cd "$dir/debs" && apt-get download -q "busybox-static:$1" "libdrm-tests:$1" "$image:$1" $parts \
         >"$dir/download.log" 2>&1) || broken "Debian's kernel for $1 did not download: $(tail -n 2 "$dir/download.log")"
     for package in "$dir"/debs/*.deb; do dpkg-deb -x "$package" "$dir/unpacked"; done
     # Later releases' packages hold their files in /usr only.
     for merged in bin lib; do [ -e "$dir/unpacked/$merged" ] || ln -s "usr/$merged" "$dir/unpacked/$merged"; done
-    cp "$dir"/unpacked/boot/vmlinuz-* "$dir/kernel"
+    cp "$(ls "$dir"/unpacked/boot/vmlinuz-* "$dir"/unpacked/lib/modules/*/vmlinuz 2>/dev/null | head -n 1)" "$dir/kernel" ||
+        broken "Debian's kernel for $1 holds no vmlinuz"
     cp "$dir/unpacked/bin/busybox" "$dir/unpacked/usr/bin/modetest" "${@:2}" "$(dirname "$0")/console-init.sh" "$root/" ||
         broken "busybox or modetest is not where Debian's packages for $1 put them"
     mv "$root/console-init.sh" "$root/init"
