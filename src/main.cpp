@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +28,7 @@ constexpr unsigned deadline_seconds = 25;
 constexpr Uint8 first_sdl3_patch = 50;
 
 // What the run is doing, named in the line that reports its failure.
-enum step : std::sig_atomic_t { bringing_up, querying, writing };
+enum step : std::uint8_t { bringing_up, querying, writing };
 const char *const step_names[] = {"SDL initialization failed", "SDL_GetCurrentDisplayMode failed",
                                   "Writing to standard output failed"};
 volatile std::sig_atomic_t step_under_way = bringing_up;
@@ -59,7 +60,16 @@ size_t printable_size(const char *text)
         return 0;
     }
     // U+0080 to U+009F, C2 80 to C2 9F, are the C1 control characters.
-    size_t size = lead < 0x80 ? 1 : lead < 0xc2 ? 0 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : lead < 0xf5 ? 4 : 0;
+    size_t size = 0;
+    if (lead < 0x80) {
+        size = 1;
+    } else if (lead >= 0xc2 && lead < 0xe0) {
+        size = 2;
+    } else if (lead >= 0xe0 && lead < 0xf0) {
+        size = 3;
+    } else if (lead >= 0xf0 && lead < 0xf5) {
+        size = 4;
+    }
     if (lead == 0xc2 && static_cast<unsigned char>(text[1]) < 0xa0) {
         size = 0;
     }
@@ -125,7 +135,11 @@ void append_said(char *line, size_t *end, bool reason_given)
         said[last] = '\0';
         start += static_cast<ssize_t>(strspn(said + start, " \t"));
         if (start < last) {
-            room = append(line, end, folded ? "; " : reason_given ? " (" : "") && append(line, end, said + start);
+            const char *separator = "; ";
+            if (!folded) {
+                separator = reason_given ? " (" : "";
+            }
+            room = append(line, end, separator) && append(line, end, said + start);
             folded = true;
         }
     }
@@ -174,9 +188,12 @@ int end_run(int status, const char *text)
             settled_status = 0;
             return 0;
         }
-        // Keep the number in step with deadline_seconds.
         const char *reason = strerrordesc_np(errno);
-        text = timed_out != 0 ? "Timed out after 25 seconds" : reason != nullptr ? reason : "Unknown error";
+        text = reason != nullptr ? reason : "Unknown error";
+        if (timed_out != 0) {
+            // Keep the number in step with deadline_seconds.
+            text = "Timed out after 25 seconds";
+        }
         end = 0;
     }
     // What the libraries said is the cause of a failure of theirs, and has
