@@ -3,26 +3,34 @@
 
 #include <fcntl.h>
 #include <linux/kd.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/time.h>
 #include <unistd.h>
 #ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/common_interface_defs.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <iterator>
 
 namespace {
 
-// A live X server 200 ms away needs about 17 seconds to answer all that SDL
-// asks on its way up; a dead one must not hold our caller much longer.
-constexpr unsigned deadline_seconds = 25;
+// A wait gives up once what it waits for (the display server, a connection
+// being made, standard output) has said nothing for silence_seconds; a run
+// that is answered, however slowly, gives up after cap_seconds of running.
+constexpr int silence_seconds = 10;
+constexpr int cap_seconds = 60;
 
 // sdl2-compat, SDL 2's interface over SDL 3, numbers its versions from 2.x.50.
 constexpr Uint8 first_sdl3_patch = 50;
@@ -37,11 +45,42 @@ volatile std::sig_atomic_t step_under_way = bringing_up;
 // before that: from then on nothing may add a line or change the status.
 volatile std::sig_atomic_t settled_status = -1;
 
-// Set when the deadline passes while the report line waits to be written.
-volatile std::sig_atomic_t timed_out = 0;
+// What the bounds say when they end a run, built from the numbers above.
+char server_silent[sizeof "The display server did not answer within 2147483647 seconds"];
+char output_silent[sizeof "Timed out after 2147483647 seconds"];
+char gave_up[sizeof "Gave up after 2147483647 seconds"];
+// Set when a bound passes while the report line waits to be written: the
+// reason the write gives up with.
+const char *volatile write_given_up = nullptr;
 
-// Where the run's own error line goes, and the file that collects what the
-// libraries write on standard error meanwhile (-1: none).
+// The signals that end a run as a crash does: every one whose default is to
+// dump core but QUIT, which a person sends, and each a resource limit sends.
+struct crash {
+    int signal_number;
+    const char *reason;
+};
+constexpr crash crashes[] = {
+    {SIGSEGV, "Crashed with SIGSEGV (segmentation fault)"},
+    {SIGBUS, "Crashed with SIGBUS (bus error)"},
+    {SIGILL, "Crashed with SIGILL (illegal instruction)"},
+    {SIGFPE, "Crashed with SIGFPE (arithmetic exception)"},
+    {SIGABRT, "Crashed with SIGABRT (aborted)"},
+    {SIGTRAP, "Crashed with SIGTRAP (trace trap)"},
+    {SIGSYS, "Crashed with SIGSYS (bad system call)"},
+    {SIGXCPU, "Crashed with SIGXCPU (CPU time limit exceeded)"},
+    {SIGXFSZ, "Crashed with SIGXFSZ (file size limit exceeded)"},
+};
+
+// The run's clock, in milliseconds since it started: when what it waits for
+// last said something, and when the cap is reached, which time spent stopped
+// pushes on. Nothing is timed before the run is guarded.
+timespec run_start{};
+volatile std::sig_atomic_t bounded = 0;
+volatile std::sig_atomic_t heard_at = 0;
+volatile std::sig_atomic_t cap_at = cap_seconds * 1000;
+
+// Where the run's own error line goes, and where what the libraries write on
+// standard error meanwhile is read back from (-1: nowhere).
 volatile std::sig_atomic_t error_output = STDERR_FILENO;
 volatile std::sig_atomic_t collected = -1;
 
@@ -51,15 +90,43 @@ constexpr char cut_mark[] = "...";
 // Room is kept for the cut mark, a closing parenthesis and the line feed.
 constexpr size_t line_room = line_size - (sizeof cut_mark - 1) - 2;
 
+int run_time()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int>((now.tv_sec - run_start.tv_sec) * 1000 + (now.tv_nsec - run_start.tv_nsec) / 1000000);
+}
+
+// Sets the alarm for whichever bound comes first.
+void arm_bounds(int now)
+{
+    const int silence_ends = heard_at + silence_seconds * 1000;
+    const int due = (silence_ends < cap_at ? silence_ends : cap_at) - now;
+    itimerval timer{};
+    timer.it_value.tv_sec = due > 0 ? due / 1000 : 0;
+    timer.it_value.tv_usec = due > 0 ? due % 1000 * 1000 : 1;
+    setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+// What the run waits for has said something: the silence begins anew.
+void heard_from()
+{
+    if (bounded != 0) {
+        const int now = run_time();
+        heard_at = now;
+        arm_bounds(now);
+    }
+}
+
 // The size of the printable UTF-8 character `text` starts with, or 0 for a
-// control character, a backslash or a byte that starts no character.
+// control character, a backslash or a byte that starts no well-formed
+// character: no overlong form, no surrogate, nothing beyond U+10FFFF.
 size_t printable_size(const char *text)
 {
     const auto lead = static_cast<unsigned char>(text[0]);
     if (lead < ' ' || lead == '\\' || lead == 0x7f) {
         return 0;
     }
-    // U+0080 to U+009F, C2 80 to C2 9F, are the C1 control characters.
     size_t size = 0;
     if (lead < 0x80) {
         size = 1;
@@ -70,11 +137,22 @@ size_t printable_size(const char *text)
     } else if (lead >= 0xf0 && lead < 0xf5) {
         size = 4;
     }
-    if (lead == 0xc2 && static_cast<unsigned char>(text[1]) < 0xa0) {
-        size = 0;
+    // The second byte's range, where the lead allows less than all: C2 80 to
+    // C2 9F are the C1 control characters.
+    unsigned char low = 0x80;
+    unsigned char high = 0xbf;
+    if (lead == 0xc2 || lead == 0xe0) {
+        low = 0xa0;
+    } else if (lead == 0xed) {
+        high = 0x9f;
+    } else if (lead == 0xf0) {
+        low = 0x90;
+    } else if (lead == 0xf4) {
+        high = 0x8f;
     }
     for (size_t i = 1; i < size; ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < (i == 1 ? low : 0x80) || byte > (i == 1 ? high : 0xbf)) {
             return 0;
         }
     }
@@ -113,13 +191,24 @@ bool append(char *line, size_t *end, const char *text)
     return true;
 }
 
+// Reads what the libraries said, from the start of the file in memory or
+// from the pipe, into `said`; returns its length.
+ssize_t read_said(char *said)
+{
+    if (collected < 0) {
+        return 0;
+    }
+    const ssize_t length = pread(collected, said, line_size, 0);
+    return length < 0 && errno == ESPIPE ? read(collected, said, line_size) : length;
+}
+
 // Appends what the libraries said on standard error, its lines joined by
 // "; ": in parentheses after the reason given, or as the reason where none
 // is. The buffer is static for the reason end_run's is.
 void append_said(char *line, size_t *end, bool reason_given)
 {
     static char said[line_size + 1];
-    const ssize_t length = collected < 0 ? 0 : pread(collected, said, line_size, 0);
+    const ssize_t length = read_said(said);
     bool room = true;
     bool folded = false;
     for (ssize_t start = 0, stop = 0; room && start < length; start = stop + 1) {
@@ -150,8 +239,8 @@ void append_said(char *line, size_t *end, bool reason_given)
     }
 }
 
-// Writes all of the line, going on after a signal unless the deadline has
-// passed; true once it is out.
+// Writes all of the line, going on after a signal unless a bound has passed;
+// true once it is out. Each piece taken starts the silence anew.
 bool write_line(int descriptor, const char *line, size_t length)
 {
     size_t done = 0;
@@ -159,7 +248,8 @@ bool write_line(int descriptor, const char *line, size_t length)
         const ssize_t written = write(descriptor, line + done, length - done);
         if (written > 0) {
             done += static_cast<size_t>(written);
-        } else if (written == 0 || errno != EINTR || timed_out != 0) {
+            heard_from();
+        } else if (written == 0 || errno != EINTR || write_given_up != nullptr) {
             return false;
         }
     }
@@ -184,15 +274,15 @@ int end_run(int status, const char *text)
         append(line, &end, text);
         line[end++] = '\n';
         step_under_way = writing;
+        heard_from();
         if (write_line(STDOUT_FILENO, line, end)) {
             settled_status = 0;
             return 0;
         }
         const char *reason = strerrordesc_np(errno);
         text = reason != nullptr ? reason : "Unknown error";
-        if (timed_out != 0) {
-            // Keep the number in step with deadline_seconds.
-            text = "Timed out after 25 seconds";
+        if (write_given_up != nullptr) {
+            text = write_given_up;
         }
         end = 0;
     }
@@ -209,13 +299,48 @@ int end_run(int status, const char *text)
     return 1;
 }
 
-// Ends a run that a signal cut short: the deadline, a crash inside the
-// libraries, a display connection gone.
+// The alarm: a bound has passed, unless the run was stopped meanwhile (its
+// continuation, handled next, starts the wait anew) or the alarm is someone
+// else's. Returns the reason it ends the run with, or null.
+const char *bound_passed()
+{
+    sigset_t pending;
+    sigpending(&pending);
+    const int now = run_time();
+    if (sigismember(&pending, SIGCONT) == 1) {
+        return nullptr;
+    }
+    if (now >= cap_at) {
+        return gave_up;
+    }
+    if (now < heard_at + silence_seconds * 1000) {
+        arm_bounds(now);
+        return nullptr;
+    }
+    return step_under_way == writing ? output_silent : server_silent;
+}
+
+// Ends a run that a signal cut short: a bound, a crash inside the libraries,
+// a display connection gone. Once the line is out the result stands.
 void end_signalled_run(int signal_number)
 {
-    if (settled_status < 0 && step_under_way == writing) {
+    if (settled_status >= 0) {
+        _exit(settled_status);
+    }
+    const int saved_errno = errno;
+    const char *reason = "The display server closed the connection";
+    if (signal_number == SIGALRM) {
+        reason = bound_passed();
+        if (reason == nullptr) {
+            errno = saved_errno;
+            return;
+        }
+    }
+    if (step_under_way == writing) {
         // A reader of standard output that has gone away ends us as it ends
-        // any command in a pipeline.
+        // any command in a pipeline. As the first process of a PID namespace
+        // we are still here, and the write fails instead, as does one past a
+        // file-size limit.
         if (signal_number == SIGPIPE) {
             signal(SIGPIPE, SIG_DFL);
             raise(SIGPIPE);
@@ -223,42 +348,35 @@ void end_signalled_run(int signal_number)
         // The write gives up and says so itself; until it has, the alarm
         // keeps breaking in.
         if (signal_number == SIGALRM) {
-            timed_out = 1;
+            write_given_up = reason;
             alarm(1);
+        }
+        if (signal_number == SIGPIPE || signal_number == SIGXFSZ || signal_number == SIGALRM) {
+            errno = saved_errno;
             return;
         }
     }
     // A standard error nobody reads must not hold us either: a second alarm
     // breaks into this one, and finds the run settled.
     alarm(1);
-    const char *reason = "Crashed with a signal";
-    switch (signal_number) {
-    case SIGALRM:
-        // Keep the number in step with deadline_seconds.
-        reason = "The display server did not answer within 25 seconds";
-        break;
-    case SIGPIPE:
-        reason = "The display server closed the connection";
-        break;
-    case SIGSEGV:
-        reason = "Crashed with SIGSEGV (segmentation fault)";
-        break;
-    case SIGBUS:
-        reason = "Crashed with SIGBUS (bus error)";
-        break;
-    case SIGILL:
-        reason = "Crashed with SIGILL (illegal instruction)";
-        break;
-    case SIGFPE:
-        reason = "Crashed with SIGFPE (arithmetic exception)";
-        break;
-    case SIGABRT:
-        reason = "Crashed with SIGABRT (aborted)";
-        break;
-    default:
-        break;
+    const crash *known = std::find_if(std::begin(crashes), std::end(crashes),
+                                      [signal_number](const crash &each) { return each.signal_number == signal_number; });
+    if (known != std::end(crashes)) {
+        reason = known->reason;
     }
     _exit(end_run(1, reason));
+}
+
+// The run goes on after a stop as if the wait the stop fell in had just
+// begun: time spent stopped counts against neither bound.
+void continue_run(int /*signal_number*/)
+{
+    const int saved_errno = errno;
+    const int now = run_time();
+    cap_at = cap_at + (now - heard_at);
+    heard_at = now;
+    arm_bounds(now);
+    errno = saved_errno;
 }
 
 // Xlib ends the process itself when the X server fails it: the run still
@@ -276,6 +394,10 @@ void end_exited_run(int status, void * /*unused*/)
 // end it with no line.
 void guard_run()
 {
+    snprintf(server_silent, sizeof server_silent, "The display server did not answer within %d seconds",
+             silence_seconds);
+    snprintf(output_silent, sizeof output_silent, "Timed out after %d seconds", silence_seconds);
+    snprintf(gave_up, sizeof gave_up, "Gave up after %d seconds", cap_seconds);
     // A crash on a stack that has run out must still find room for its line.
     static char signal_stack[1 << 16];
     stack_t stack{};
@@ -292,51 +414,79 @@ void guard_run()
     sigaction(SIGPIPE, nullptr, &pipe_action);
     sigset_t guarded;
     sigemptyset(&guarded);
-    const int signals[] = {SIGALRM, SIGPIPE, SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
-    for (const int signal_number : signals) {
-        if (signal_number != SIGPIPE || pipe_action.sa_handler != SIG_IGN) {
+    for (const crash &known : crashes) {
+        sigaddset(&guarded, known.signal_number);
+    }
+    sigaddset(&guarded, SIGALRM);
+    if (pipe_action.sa_handler != SIG_IGN) {
+        sigaddset(&guarded, SIGPIPE);
+    }
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+        if (sigismember(&guarded, signal_number) == 1) {
             // Ignored, a signal left pending by whoever started us is dropped.
             signal(signal_number, SIG_IGN);
             sigaction(signal_number, &action, nullptr);
-            sigaddset(&guarded, signal_number);
         }
     }
+    // A continuation must not break in while the alarm is being decided, nor
+    // the alarm while the continuation moves the bounds.
+    struct sigaction continue_action {};
+    continue_action.sa_handler = continue_run;
+    continue_action.sa_flags = SA_RESTART | SA_ONSTACK;
+    sigemptyset(&continue_action.sa_mask);
+    sigaddset(&continue_action.sa_mask, SIGALRM);
+    sigaction(SIGCONT, &continue_action, nullptr);
+    sigaddset(&guarded, SIGCONT);
     // Blocked by whoever started us, the alarm would never come.
     sigprocmask(SIG_UNBLOCK, &guarded, nullptr);
     on_exit(end_exited_run, nullptr);
-    alarm(deadline_seconds);
+    clock_gettime(CLOCK_MONOTONIC, &run_start);
+    bounded = 1;
+    heard_from();
 }
 
-// Points standard error at an unnamed file, in memory where the system
-// allows, and keeps the real one for the run's own line.
-void start_collecting()
+// Points standard error at a collection, and keeps the real one for the
+// run's own line: a file in memory, read back through standard error itself,
+// or where a sandbox refuses that or a file-size limit could end a write
+// into it, a pipe that nothing written to it can fill or break. False, with
+// errno set, where the descriptors run out.
+bool start_collecting()
 {
-    int file = memfd_create("standard error", MFD_CLOEXEC);
-    if (file < 0) {
-        file = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    }
-    if (file < 0) {
-        return;
-    }
     const int real_error = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    if (real_error < 0 || dup2(file, STDERR_FILENO) < 0) {
-        close(file);
-        if (real_error >= 0) {
-            close(real_error);
-        }
-        return;
+    if (real_error < 0) {
+        return false;
     }
+    rlimit file_size{};
+    getrlimit(RLIMIT_FSIZE, &file_size);
+    int file = -1;
+    int reader = STDERR_FILENO;
+    errno = 0;
+    if (file_size.rlim_cur == RLIM_INFINITY) {
+        file = memfd_create("standard error", MFD_CLOEXEC);
+    }
+    int ends[2];
+    if (file < 0 && errno != EMFILE && errno != ENFILE && pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        reader = ends[0];
+        file = ends[1];
+    }
+    if (file < 0 || dup2(file, STDERR_FILENO) < 0) {
+        const int failure = errno;
+        close(real_error);
+        errno = failure;
+        return failure != EMFILE && failure != ENFILE;
+    }
+    close(file);
     error_output = real_error;
-    collected = file;
+    collected = reader;
 #ifdef __SANITIZE_ADDRESS__
     // A sanitizer's report is no library's remark: it goes where it would have.
     __sanitizer_set_report_fd(reinterpret_cast<void *>(static_cast<intptr_t>(real_error)));
 #endif
+    return true;
 }
 
-} // namespace
-
-int main()
+// What our caller hands down on descriptors stays its own.
+void keep_callers_descriptors()
 {
     // A Wayland connection handed down by number must be one our caller
     // handed down: a number naming no open descriptor would otherwise name
@@ -357,12 +507,53 @@ int main()
     if (descriptor >= 0) {
         close(descriptor);
     }
+}
 
+// Points the input methods at a Compose file of one line feed, and returns
+// its descriptor, to be closed once SDL is up, or -1, with errno set. An
+// empty file would not do: some versions of xkbcommon complain of it on
+// standard error, others pass it over and parse the whole table. The file
+// is made only beside a collection in memory: where that cannot be had,
+// neither can this, and beside a pipe it would take a third descriptor.
+int point_compose_file()
+{
+    setenv("XCOMPOSEFILE", "/dev/null", 1);
+    errno = 0;
+    const int compose = collected == STDERR_FILENO ? memfd_create("compose", MFD_CLOEXEC) : -1;
+    if (compose >= 0 && write(compose, "\n", 1) == 1) {
+        char compose_path[sizeof "/proc/self/fd/-2147483648"];
+        snprintf(compose_path, sizeof compose_path, "/proc/self/fd/%d", compose);
+        setenv("XCOMPOSEFILE", compose_path, 1);
+    }
+    return compose;
+}
+
+} // namespace
+
+// libxcb, libwayland and libdbus wait for every reply in poll(), whatever
+// else they call: each reply heard begins the silence anew. It takes the
+// name for the linker only, as the C library's header may define poll too.
+extern "C" int wait_for_reply(pollfd *fds, nfds_t nfds, int timeout) __asm__("poll");
+extern "C" int wait_for_reply(pollfd *fds, nfds_t nfds, int timeout)
+{
+    timespec wait{timeout / 1000, timeout % 1000 * 1000000L};
+    const int ready = ppoll(fds, nfds, timeout < 0 ? nullptr : &wait, nullptr);
+    if (ready > 0) {
+        heard_from();
+    }
+    return ready;
+}
+
+int main()
+{
+    keep_callers_descriptors();
     guard_run();
     // The libraries, SDL among them, say what they think on standard error,
     // in lines beside ours: collect it from before the first SDL call, drop
     // it when all is well, and give it as the cause when SDL fails.
-    start_collecting();
+    if (!start_collecting()) {
+        return end_run(1, strerrordesc_np(errno));
+    }
 
     // We open no window and read no input, so none of what the library sets
     // up for them on its way up is wanted, and a run must leave the desktop
@@ -388,15 +579,10 @@ int main()
     // The input method opened on X11 would have libX11 load the user's
     // locale and parse its whole Compose table.
     setenv("LC_ALL", "C", 1);
-    // The same goes for xkbcommon on Wayland. An empty file would not do:
-    // some versions complain of it on standard error, others pass it over
-    // and parse the whole table. One line feed gives neither.
-    setenv("XCOMPOSEFILE", "/dev/null", 1);
-    const int compose = memfd_create("compose", MFD_CLOEXEC);
-    if (compose >= 0 && write(compose, "\n", 1) == 1) {
-        char compose_path[sizeof "/proc/self/fd/-2147483648"];
-        snprintf(compose_path, sizeof compose_path, "/proc/self/fd/%d", compose);
-        setenv("XCOMPOSEFILE", compose_path, 1);
+    // The same goes for xkbcommon on Wayland.
+    const int compose = point_compose_file();
+    if (compose < 0 && (errno == EMFILE || errno == ENFILE)) {
+        return end_run(1, strerrordesc_np(errno));
     }
     // On compositors that draw no window decorations SDL would load libdecor
     // for the window we never open, and it complains of missing plugins.
@@ -431,7 +617,11 @@ int main()
         setenv("WAYLAND_DISPLAY", "/dev/null", 1);
     }
 
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    const int initialized = SDL_Init(SDL_INIT_VIDEO);
+    if (compose >= 0) {
+        close(compose);
+    }
+    if (initialized != 0) {
         return end_run(1, SDL_GetError());
     }
 

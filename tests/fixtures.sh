@@ -214,13 +214,14 @@ kwin_layout() {
         >"$1.layout" 2>&1 || broken "kwin did not take the layout ${*:2}: $(tail -n 3 "$1.layout")"
 }
 
-# x_proxy VAR DISPLAY REPLIES: starts a proxy in front of the local X server
-# DISPLAY that closes each connection once the server has sent its setup
-# reply and REPLIES more messages, as a server dying at that moment would;
-# VAR gets the proxy's display, on TCP.
+# x_proxy VAR DISPLAY REPLIES [ROUND_TRIP]: starts a proxy in front of the
+# local X server DISPLAY that holds each chunk half of ROUND_TRIP seconds (0)
+# each way, as a link that long would, and closes each connection once the
+# server has sent its setup reply and REPLIES more messages (-1: never), as a
+# server dying at that moment would; VAR gets the proxy's display, on TCP.
 x_proxy() {
-    perl -e 'use IO::Socket::INET; use IO::Socket::UNIX; use IO::Select;
-        my ($path, $limit) = @ARGV; my $listen;
+    perl -e 'use IO::Socket::INET; use IO::Socket::UNIX; use IO::Select; use Time::HiRes qw(time);
+        my ($path, $limit, $delay) = @ARGV; my $listen;
         for my $n (50 .. 99) {
             $listen = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 6000 + $n, Listen => 5)
                 and print("$n\n"), last;
@@ -229,18 +230,36 @@ x_proxy() {
         while (my $client = $listen->accept) {
             if (fork) { close $client; next }
             my $server = IO::Socket::UNIX->new(Peer => $path) or die "no X server at $path";
-            my $ready = IO::Select->new($client, $server); my $replies = 0;
-            PASS: while (my @from = $ready->can_read) {
-                for my $from (@from) {
-                    last PASS unless sysread($from, my $data, 65536);
-                    last PASS if $from == $server && $replies++ > $limit;
-                    syswrite($from == $server ? $client : $server, $data);
+            my $ready = IO::Select->new($client, $server); my $replies = 0; my @held;
+            while (1) {
+                my $wait = @held ? $held[0][0] - time : undef;
+                for my $from ($ready->can_read(defined $wait && $wait < 0 ? 0 : $wait)) {
+                    exit unless sysread($from, my $data, 65536);
+                    exit if $from == $server && $limit >= 0 && $replies++ > $limit;
+                    push @held, [time + $delay / 2, $from == $server ? $client : $server, $data];
                 }
+                while (@held && $held[0][0] <= time) { my $chunk = shift @held; syswrite($chunk->[1], $chunk->[2]) }
             }
-            exit;
-        }' "/tmp/.X11-unix/X${2#:}" "$3" >"$tmp/$1" &
+        }' "/tmp/.X11-unix/X${2#:}" "$3" "${4:-0}" >"$tmp/$1" &
     servers+=($!)
     wait_for test -s "$tmp/$1" || broken "the X proxy did not start"
+    printf -v "$1" '127.0.0.1:%s' "$(cat "$tmp/$1")"
+}
+
+# unaccepting VAR: starts a listener in X's TCP range that accepts nothing
+# and whose queue is already full, so that a connect() to it hangs; VAR gets
+# its display.
+unaccepting() {
+    perl -e 'use IO::Socket::INET; my $listen;
+        for my $n (50 .. 99) {
+            $listen = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 6000 + $n, Listen => 0)
+                and print("$n\n"), last;
+        }
+        my @queued = map { IO::Socket::INET->new(PeerAddr => $listen->sockhost, PeerPort => $listen->sockport,
+            Blocking => 0) } 1 .. 2;
+        close STDOUT; sleep' >"$tmp/$1" &
+    servers+=($!)
+    wait_for test -s "$tmp/$1" || broken "the unaccepting listener did not start"
     printf -v "$1" '127.0.0.1:%s' "$(cat "$tmp/$1")"
 }
 

@@ -9,7 +9,7 @@ servers=()
 trap 'kill "${servers[@]}" 2>/dev/null; kill -CONT "${servers[@]}" 2>/dev/null; wait; rm -rf "$tmp"' EXIT
 # A private runtime directory and a bus address that fails at once keep the
 # library quiet and from starting helpers.
-export XDG_RUNTIME_DIR=$tmp DBUS_SESSION_BUS_ADDRESS=disabled: TOOL STAND_IN EMULATOR tmp
+export XDG_RUNTIME_DIR=$tmp DBUS_SESSION_BUS_ADDRESS=disabled: TOOL STAND_IN SANDBOXED BARE EMULATOR tmp
 unset DISPLAY WAYLAND_DISPLAY SDL_VIDEODRIVER
 
 tool() { $EMULATOR "$TOOL" "$@"; }
@@ -118,23 +118,25 @@ export -f stop_after_line one_line killed_at_random forget_x
 export report='Current Display Resolution'
 
 # Rows that bound time only to catch a hang allow an emulator four times as
-# long; the deadline's rows allow it two seconds more to load the tool.
-pace=1 loading=1
-[ -z "$EMULATOR" ] || pace=4 loading=3
-deadline=$((25 + loading))
+# long. A run ends at most half a second after its 10 seconds of silence (at
+# the trickling server's cap, 12 seconds in); the emulator is allowed three,
+# which it takes to load the tool.
+pace=1 silence=10.5 cap=12.5
+[ -z "$EMULATOR" ] || pace=4 silence=13 cap=15
 
 # check NAME STATUS STDOUT STDERR COMMAND [SECONDS]: runs the shell line
-# COMMAND, which must end within SECONDS (30 by default, times the pace); the
-# expected streams take printf's backslash escapes.
+# COMMAND, which must end within SECONDS (30 by default, times the pace; to a
+# tenth, as in 10.5); the expected streams take printf's backslash escapes.
 check() {
-    local row limit=${6:-$((30 * pace))} start=${EPOCHREALTIME/./} status took
+    local row limit=${6:-$((30 * pace))} start=${EPOCHREALTIME/./} status took tenths=0
+    [[ $limit != *.* ]] || tenths=${limit#*.}
     row=$(mktemp -d "$tmp/row.XXXXXX")
-    timeout $((limit + 5)) bash -c "$5" >"$row/out" 2>"$row/err"
+    timeout $((${limit%.*} + 5)) bash -c "$5" >"$row/out" 2>"$row/err"
     status=$?
     took=$(((${EPOCHREALTIME/./} - start) / 1000))
     printf '%b' "$3" >"$row/out.want"
     printf '%b' "$4" >"$row/err.want"
-    if [ "$status" = "$2" ] && [ "$took" -le $((limit * 1000)) ] &&
+    if [ "$status" = "$2" ] && [ "$took" -le $((${limit%.*} * 1000 + tenths * 100)) ] &&
         cmp -s "$row/out" "$row/out.want" && cmp -s "$row/err" "$row/err.want"; then
         echo "ok: $1" | tee -a "$tmp/results"
     else
@@ -274,30 +276,49 @@ desktop)
         "XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1 read_only_on_bus tool"
     ;;
 bounded)
-    # Display servers that stop answering, before the run or once its line is
-    # out, hold a run no longer than its deadline of 25 seconds; TERM and INT
-    # end it at once. The rows run at once, so the group takes one deadline.
-    late='SDL initialization failed: The display server did not answer within 25 seconds\n'
+    # A wait ends once what it waits for has said nothing for 10 seconds, and
+    # a run that is answered, however slowly, after 60 seconds of running;
+    # time spent stopped counts for neither. TERM and INT end a run at once.
+    # The rows run at once: the group takes as long as the far server.
+    silent='SDL initialization failed: The display server did not answer within 10 seconds\n'
+    xvfb far 1234x567
+    x_proxy far_away "$far" -1 0.3
+    x_proxy trickling "$far" -1 8
     xvfb hung tcp 1234x567
     kill -STOP "${servers[-1]}"
+    unaccepting unaccepted
     sway_compositor hung_wayland 1234x567
     kill -STOP "${servers[-1]}"
     sway_compositor healthy 800x600
     xvfb once 1234x567
     once_server=${servers[-1]}
     xvfb unread 1234x567
+    xvfb paused 1234x567
+    paused_server=${servers[-1]}
     weston_compositor seatless 1234x567
     beside="DISPLAY=$hung XDG_RUNTIME_DIR=$healthy WAYLAND_DISPLAY=wayland-1"
-    at_once check 'x11: server stopped' 1 '' "$late" "DISPLAY=$hung tool" $deadline
-    at_once check 'x11 over tcp: server stopped' 1 '' "$late" "DISPLAY=127.0.0.1$hung tool" $deadline
-    at_once check 'wayland: compositor stopped' 1 '' "$late" \
-        "XDG_RUNTIME_DIR=$hung_wayland WAYLAND_DISPLAY=wayland-1 tool" $deadline
-    at_once check 'x11 stopped, wayland beside it: no late answer' 1 '' "$late" "$beside tool" $deadline
+    # About 86 round trips at 300 ms: longer than a deadline of 25 seconds.
+    at_once check 'x11: a live server 300 ms away' 0 "$report: 1234x567\n" '' "DISPLAY=$far_away tool" $((60 * pace))
+    # A reply every 8 seconds, for ever; the clock runs 48 seconds ahead.
+    at_once check 'x11: a server that trickles, at the cap' 1 '' 'SDL initialization failed: Gave up after 60 seconds\n' \
+        "DISPLAY=$trickling STAND_IN_CLOCK_AHEAD=48 stood_in" $cap
+    at_once check 'x11: server stopped' 1 '' "$silent" "DISPLAY=$hung tool" $silence
+    at_once check 'x11 over tcp: server stopped' 1 '' "$silent" "DISPLAY=127.0.0.1$hung tool" $silence
+    at_once check 'x11 over tcp: connection never accepted' 1 '' "$silent" "DISPLAY=$unaccepted tool" $silence
+    at_once check 'wayland: compositor stopped' 1 '' "$silent" \
+        "XDG_RUNTIME_DIR=$hung_wayland WAYLAND_DISPLAY=wayland-1 tool" $silence
+    at_once check 'x11 stopped, wayland beside it: no late answer' 1 '' "$silent" "$beside tool" $silence
     at_once check 'x11: server stopped once the line is out' 0 "$report: 1234x567\n" '' \
-        "DISPLAY=$once stop_after_line $once_server STOP \$EMULATOR \$TOOL" $deadline
+        "DISPLAY=$once stop_after_line $once_server STOP \$EMULATOR \$TOOL" $silence
     at_once check 'standard output a full pipe nobody reads' 1 '' \
-        'Writing to standard output failed: Timed out after 25 seconds\n' \
-        "mkfifo $tmp/full && exec 5<>$tmp/full && head -c 65536 /dev/zero >&5 && DISPLAY=$unread tool >&5" $deadline
+        'Writing to standard output failed: Timed out after 10 seconds\n' \
+        "mkfifo $tmp/full && exec 5<>$tmp/full && head -c 65536 /dev/zero >&5 && DISPLAY=$unread tool >&5" $silence
+    # Stopped while it waits for the server's first answer, for longer than
+    # the bound, while the server answers.
+    at_once check 'a run stopped longer than the bound, then continued' 0 "$report: 1234x567\n" '' \
+        "kill -STOP $paused_server; DISPLAY=$paused \$EMULATOR \$TOOL & run=\$!
+        wait_for grep -q poll /proc/\$run/wchan; kill -STOP \$run; kill -CONT $paused_server
+        sleep 12; kill -CONT \$run; wait \$run" $((20 * pace))
     # env: a background job of a script ignores INT, and so would the tool.
     for signal in TERM INT; do
         at_once check "$signal ends a hung run" 124 '' '' \
@@ -378,15 +399,54 @@ one-line)
         kill "ALRM", $$; kill "SEGV", $$; exec @ARGV'\'
     [ -n "$EMULATOR" ] || check 'signals left pending' 0 "$report: 1234x567\n" '' "DISPLAY=$one $pending \$EMULATOR \$TOOL"
     # SDL 2 comes up with its virtual display and is shut down; SDL 3 fails.
-    check 'memfd refused: the cause still given' 1 "$(by_sdl 'SDL_Quit\n' '')" \
-        'SDL initialization failed: No available video device (Authorization required, but no authorization protocol specified)\n' \
+    cookie_line='SDL initialization failed: No available video device (Authorization required, but no authorization protocol specified)\n'
+    check 'memfd refused: the cause still given' 1 "$(by_sdl 'SDL_Quit\n' '')" "$cookie_line" \
         "DISPLAY=$locked XAUTHORITY=/dev/null STAND_IN_NO_MEMFD=1 stood_in"
+    # Sandboxes and limits: no write into the collection ends the run, and
+    # none it refuses lets the libraries' text loose. seccomp is not the
+    # emulator's to give.
+    locked_out="DISPLAY=$locked XAUTHORITY=/dev/null"
+    check 'a file-size limit' 0 "$report: 1234x567\n" '' \
+        "set -o pipefail; DISPLAY=$one prlimit --fsize=0 \$EMULATOR \$TOOL | cat"
+    check 'a file-size limit: the cause still given' 1 "$cookie_line" '' \
+        "set -o pipefail; $locked_out prlimit --fsize=0 \$EMULATOR \$TOOL 2>&1 | cat"
+    [ -n "$EMULATOR" ] || check 'memfd and O_TMPFILE refused: the cause still given' 1 '' "$cookie_line" \
+        "$locked_out \$SANDBOXED \$TOOL"
+    # SDL alone, at the fewest descriptors it comes up with: the tool needs
+    # two more, and where its own run out, it says so.
+    only_standard='perl -e '\''use POSIX; POSIX::close($_) for 3 .. 1023; exec @ARGV'\'
+    check 'descriptors: two beyond what SDL alone needs' 0 "$report: 1234x567\n" '' \
+        "export DISPLAY=$one; for bare in \$(seq 4 64); do $only_standard prlimit --nofile=\$bare \$EMULATOR \$BARE && break; done
+        $only_standard prlimit --nofile=\$((bare + 2)) \$EMULATOR \$TOOL"
+    check 'descriptors: too few for the tool' 1 '' 'SDL initialization failed: Too many open files\n' \
+        "DISPLAY=$one $only_standard prlimit --nofile=4 \$EMULATOR \$TOOL"
+    # A crash inside SDL, whatever its signal: the line naming it, or once
+    # the report is out, status 0.
+    for crash in TRAP:'trace trap' SYS:'bad system call' XCPU:'CPU time limit exceeded'; do
+        check "SIG${crash%%:*} inside SDL_Init and SDL_Quit" 0 \
+            "SDL initialization failed: Crashed with SIG${crash%%:*} (${crash#*:})\n1\n$report: 1234x567\nSDL_Quit\n0\n" '' \
+            "for call in INIT QUIT; do (export STAND_IN_\${call}_SIGNAL=$(kill -l "${crash%%:*}"); DISPLAY=$one stood_in 2>&1)
+                echo \$?; done"
+    done
+    # Overlong forms of ESC and CSI, a surrogate, and beyond U+10FFFF: each
+    # byte escaped, so that a strict decoder takes the line.
+    ill_formed=('\xe0\x80\x9b' '\xe0\x82\x9b' '\xed\xa0\x80' '\xf0\x80\x80\x9b' '\xf4\x90\x80\x80')
+    check 'ill-formed UTF-8, every byte escaped' 0 \
+        "$(printf 'SDL initialization failed: %s not available\\n' "${ill_formed[@]//\\/\\\\}")" '' \
+        "for bytes in ${ill_formed[*]@Q}; do SDL_VIDEODRIVER=\$(printf \$bytes) tool 2>&1; done |
+            perl -MEncode -e 'local \$/; my \$line = <STDIN>; decode(\"UTF-8\", \$line, Encode::FB_CROAK | Encode::LEAVE_SRC); print \$line'"
     # The descriptor named is none of ours, whatever we have opened by then.
     check 'WAYLAND_SOCKET naming no descriptor' 1 '' 'SDL initialization failed: No available video device\n' \
         'WAYLAND_SOCKET=3 tool 3<&-'
     check "SDL's own early warnings" 0 "$report: 1234x567\n" '' "DISPLAY=$one SDL_DYNAMIC_API=/nonexistent tool"
     check 'the reader gone: SIGPIPE, nothing written' 0 '141\n' '' \
         "{ sleep 0.5; DISPLAY=$one tool; echo \$? >$tmp/piped; } | true; cat $tmp/piped"
+    # As the first process of a PID namespace the tool cannot die by its own
+    # SIGPIPE, and the write fails instead; the emulator would hang there.
+    namespace=(unshare --pid --fork)
+    [ "$(id -u)" = 0 ] || namespace=(unshare --map-root-user --pid --fork)
+    [ -n "$EMULATOR" ] || check 'the reader gone, as PID 1' 0 '1\n' 'Writing to standard output failed: Broken pipe\n' \
+        "{ sleep 0.5; DISPLAY=$one ${namespace[*]} \$TOOL; echo \$? >$tmp/pid1; } | true; cat $tmp/pid1"
     ;;
 desktops)
     # The compositors desktop users run, in a desktop session: each run gives
@@ -484,7 +544,7 @@ screen;TERM;143||$switched
 screen;INT;130||$switched
 screen;HUP;129||$switched
 screen;SEGV;1|Writing to standard output failed: Crashed with SIGSEGV (segmentation fault)|$switched
-screen;deadline;1|Writing to standard output failed: Timed out after 25 seconds|$switched
+screen;deadline;1|Writing to standard output failed: Timed out after 10 seconds|$switched
 screen;keys;abc
 screen;xlate;0|$report: 1024x768||xlate auto 1 / xlate auto 1
 screen;xlate TERM;143||xlate auto 1 / xlate auto 2 / xlate auto 1

@@ -1,8 +1,12 @@
 // Loaded ahead of SDL 2 to force what the real library can't be made to do:
-//   STAND_IN_INIT=N    SDL_Init returns N, with STAND_IN_ERROR as the error text
-//   STAND_IN_MODE=N    SDL_GetCurrentDisplayMode returns N, likewise
-//   STAND_IN_SIZE=WxH  the real mode query's width and height are replaced
-//   STAND_IN_NO_MEMFD  memfd_create fails with ENOSYS, as in some sandboxes
+//   STAND_IN_INIT=N          SDL_Init returns N, with STAND_IN_ERROR as the error text
+//   STAND_IN_MODE=N          SDL_GetCurrentDisplayMode returns N, likewise
+//   STAND_IN_SIZE=WxH        the real mode query's width and height are replaced
+//   STAND_IN_INIT_SIGNAL=N   SDL_Init raises signal N, as a crash inside it would
+//   STAND_IN_QUIT_SIGNAL=N   SDL_Quit raises signal N, likewise
+//   STAND_IN_CLOCK_AHEAD=S   the monotonic clock runs S seconds ahead after its
+//                            first reading, so that a run's cap comes early
+//   STAND_IN_NO_MEMFD        memfd_create fails with ENOSYS, as in some sandboxes
 // SDL_Quit writes "SDL_Quit" to standard output, so that the tests see how
 // often it is called and, with both streams in one, what came before it.
 #include <SDL.h>
@@ -11,9 +15,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 template <typename Function> static Function *real(const char *name)
 {
@@ -32,8 +37,17 @@ static bool forced(const char *variable, int *result)
     return true;
 }
 
+static void raise_if_asked(const char *variable)
+{
+    const char *signal_number = getenv(variable);
+    if (signal_number != nullptr) {
+        raise(atoi(signal_number));
+    }
+}
+
 int SDL_Init(Uint32 flags)
 {
+    raise_if_asked("STAND_IN_INIT_SIGNAL");
     int result = 0;
     return forced("STAND_IN_INIT", &result) ? result : real<int(Uint32)>("SDL_Init")(flags);
 }
@@ -56,7 +70,22 @@ void SDL_Quit(void)
 {
     static const char marker[] = "SDL_Quit\n";
     (void)!write(STDOUT_FILENO, marker, sizeof marker - 1);
+    raise_if_asked("STAND_IN_QUIT_SIGNAL");
     real<void()>("SDL_Quit")();
+}
+
+// Looked up on the first call, which comes before any signal handler's.
+int clock_gettime(clockid_t clock, timespec *time) noexcept
+{
+    static auto *const real_clock = real<int(clockid_t, timespec *)>("clock_gettime");
+    static const char *const ahead = getenv("STAND_IN_CLOCK_AHEAD");
+    static bool read = false;
+    const int result = real_clock(clock, time);
+    if (ahead != nullptr && clock == CLOCK_MONOTONIC && result == 0) {
+        time->tv_sec += read ? atoi(ahead) : 0;
+        read = true;
+    }
+    return result;
 }
 
 int memfd_create(const char *name, unsigned int flags) noexcept
