@@ -2,6 +2,7 @@
 #include <SDL.h>
 
 #include <fcntl.h>
+#include <glob.h>
 #include <linux/kd.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -528,6 +529,91 @@ int point_compose_file()
     return compose;
 }
 
+// Whether SDL fell back to its virtual display, not asked for by name.
+bool fell_back()
+{
+    const char *driver = SDL_GetCurrentVideoDriver();
+    const char *requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    return driver != nullptr && strcmp(driver, "offscreen") == 0 && (requested == nullptr || *requested == '\0');
+}
+
+// The DRM cards with a connected output, a bit each, card0's the lowest.
+// sysfs lists each card's outputs with their status (card0-Virtual-1/status);
+// reading it takes no DRM master, as opening the card would where nobody
+// holds it.
+unsigned long connected_cards()
+{
+    unsigned long cards = 0;
+    glob_t outputs{};
+    glob("/sys/class/drm/card*-*/status", 0, nullptr, &outputs);
+    for (size_t i = 0; i < outputs.gl_pathc; ++i) {
+        char *number_end = nullptr;
+        const long card = strtol(outputs.gl_pathv[i] + strlen("/sys/class/drm/card"), &number_end, 10);
+        if (*number_end != '-' || card < 0 || card >= static_cast<long>(sizeof cards * CHAR_BIT)) {
+            continue;
+        }
+        const int file = open(outputs.gl_pathv[i], O_RDONLY | O_CLOEXEC);
+        if (file >= 0) {
+            char status[sizeof "connected\n"] = "";
+            if (read(file, status, sizeof status - 1) > 0 && strcmp(status, "connected\n") == 0) {
+                cards |= 1UL << card;
+            }
+            close(file);
+        }
+    }
+    globfree(&outputs);
+    return cards;
+}
+
+// On a Linux console SDL reaches the screen through a DRM card that it
+// finds in /dev/dri, which lists the newest first: SDL 2.32 and 3 take the
+// first card listed with a connected output, SDL 2.26 the last one listed
+// with display resources. Display 0 is the first connected output of the
+// lowest-numbered card that has one (and that we may open). Returns that
+// card's number where SDL may have taken another, or found none though
+// there is one, and -1 where it has the right one, is not on the console,
+// or was told by the user which card to take. Off the console nothing is
+// read.
+int first_card_missed()
+{
+    const char *driver = SDL_GetCurrentVideoDriver();
+    const bool console = driver != nullptr && strcmp(driver, "kmsdrm") == 0;
+    if (getenv("SDL_KMSDRM_DEVICE_INDEX") != nullptr || (!console && !fell_back())) {
+        return -1;
+    }
+    const unsigned long cards = connected_cards();
+    if (console && (cards & (cards - 1)) == 0) {
+        return -1;
+    }
+    for (int card = 0; cards >> card != 0; ++card) {
+        char device[sizeof "/dev/dri/card-2147483648"];
+        snprintf(device, sizeof device, "/dev/dri/card%d", card);
+        if ((cards >> card & 1) != 0 && access(device, R_OK | W_OK) == 0) {
+            return card;
+        }
+    }
+    return -1;
+}
+
+// Why SDL failed on a console where the user named a card with no connected
+// output: its own text is then one left over from its shutdown. Null where
+// no such card was named, or another video driver was asked for.
+const char *named_card_unconnected()
+{
+    const char *named = getenv("SDL_KMSDRM_DEVICE_INDEX");
+    const char *requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    char *number_end = nullptr;
+    const long card = named != nullptr ? strtol(named, &number_end, 10) : -1;
+    if (card < 0 || *number_end != '\0' || number_end == named ||
+        (requested != nullptr && *requested != '\0' && strcmp(requested, "kmsdrm") != 0) ||
+        (card < static_cast<long>(sizeof(unsigned long) * CHAR_BIT) && (connected_cards() >> card & 1) != 0)) {
+        return nullptr;
+    }
+    static char reason[sizeof "SDL_KMSDRM_DEVICE_INDEX names card-9223372036854775808, which has no connected output"];
+    snprintf(reason, sizeof reason, "SDL_KMSDRM_DEVICE_INDEX names card%ld, which has no connected output", card);
+    return reason;
+}
+
 } // namespace
 
 // libxcb, libwayland and libdbus wait for every reply in poll(), whatever
@@ -617,20 +703,27 @@ int main()
         setenv("WAYLAND_DISPLAY", "/dev/null", 1);
     }
 
-    const int initialized = SDL_Init(SDL_INIT_VIDEO);
+    int initialized = SDL_Init(SDL_INIT_VIDEO);
+    const int first_card = initialized == 0 ? first_card_missed() : -1;
+    if (first_card >= 0) {
+        // Brought up again with the hints above, which SDL_Quit would clear.
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        char index[sizeof "-2147483648"];
+        snprintf(index, sizeof index, "%d", first_card);
+        SDL_SetHint(SDL_HINT_KMSDRM_DEVICE_INDEX, index);
+        initialized = SDL_InitSubSystem(SDL_INIT_VIDEO);
+    }
     if (compose >= 0) {
         close(compose);
     }
     if (initialized != 0) {
-        return end_run(1, SDL_GetError());
+        const char *reason = named_card_unconnected();
+        return end_run(1, reason != nullptr ? reason : SDL_GetError());
     }
 
     // With no display system to reach, the library falls back to a virtual
     // display whose size means nothing; only report one that was asked for.
-    const char *driver = SDL_GetCurrentVideoDriver();
-    const char *requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);
-    if (driver != nullptr && strcmp(driver, "offscreen") == 0 &&
-        (requested == nullptr || *requested == '\0')) {
+    if (fell_back()) {
         const int status = end_run(1, "No available video device");
         SDL_Quit();
         return status;

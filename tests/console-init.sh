@@ -2,9 +2,12 @@
 # The first process of the small Linux guest the console tests boot: loads
 # the modules listed in /modules, then runs the tool on the console's first
 # virtual terminal, its controlling terminal, and prints each case's result
-# on the serial line as "NAME: RESULT"; then powers off. With "cases=mode" on
-# the kernel command line, only the first case; with "vgem", a device that
-# only renders comes before the display.
+# on the serial line as "NAME: RESULT"; then powers off. On the kernel command
+# line, "vgem" puts a device that only renders first, "bochs-last" loads the
+# bochs adapter's module after virtio's, and "cards=N" waits for N cards.
+# "cases=mode" runs only the first case; "cases=cards off=CARD" the first,
+# then again with CARD's outputs forced off, and with SDL_KMSDRM_DEVICE_INDEX
+# naming each card.
 if [ "$1" != cases ]; then
     /bin/busybox --install -s /bin
     mount -t proc proc /proc
@@ -12,10 +15,13 @@ if [ "$1" != cases ]; then
     mount -t devtmpfs dev /dev
     mount -t debugfs debug /sys/kernel/debug
     mount -t tmpfs tmp /tmp
-    for module in $(cat /modules); do
+    order=$(cat /modules)
+    ! grep -qw bochs-last /proc/cmdline || order="$(grep -v /bochs.ko /modules) $(grep /bochs.ko /modules)"
+    for module in $order; do
         [ "${module##*/}" != vgem.ko ] || grep -qw vgem /proc/cmdline && insmod "$module"
     done
-    for _ in $(seq 100); do [ -e /dev/dri/card0 ] && break; sleep 0.1; done
+    cards=$(sed -n 's/.*cards=\([0-9]*\).*/\1/p' /proc/cmdline)
+    for _ in $(seq 100); do [ -e "/dev/dri/card$((${cards:-1} - 1))" ] && break; sleep 0.1; done
     echo 'nobody:x:65534:65534::/:/bin/sh' >/etc/passwd
     setsid -c /init cases </dev/tty1 >/dev/console 2>&1
     poweroff -f
@@ -62,7 +68,17 @@ held() {
 
 run mode $tool
 grep -q cases=mode /proc/cmdline && exit
+if grep -q cases=cards /proc/cmdline; then
+    off=$(sed -n 's/.*off=\(card[0-9]*\).*/\1/p' /proc/cmdline)
+    for status in /sys/class/drm/"$off"-*/status; do echo off >"$status"; done
+    run "$off off" $tool
+    for card in /dev/dri/card*; do run "index ${card#/dev/dri/card}" env SDL_KMSDRM_DEVICE_INDEX="${card#/dev/dri/card}" $tool; done
+    exit
+fi
 run kmsdrm env SDL_VIDEODRIVER=kmsdrm $tool
+# Variables left over from a desktop change nothing here.
+run 'stale display' env DISPLAY=:9 WAYLAND_DISPLAY=wayland-9 XDG_RUNTIME_DIR=/tmp $tool
+run 'x11 asked for' env SDL_VIDEODRIVER=x11 $tool
 for signal in TERM INT HUP SEGV; do held "$signal" $signal; done
 # Keys typed once a run has ended reach the shell.
 echo 'keys?'

@@ -328,8 +328,9 @@ guest_libraries() {
     done
 }
 
-# console_boot VAR ARCH DEVICE ARGUMENT...: boots the guest built for ARCH
-# with the display adapter DEVICE (qemu's -device) and the kernel command
+# console_boot VAR ARCH DEVICES ARGUMENT...: boots the guest built for ARCH
+# with the display adapters DEVICES (qemu's -device, several joined by
+# blanks, the first with the lowest PCI address) and the kernel command
 # line ARGUMENTs, its serial line into $tmp/VAR.log, and types "abc" and
 # Enter on its keyboard when it asks for keys; VAR gets qemu's process.
 console_boot() {
@@ -339,7 +340,8 @@ console_boot() {
     *) machine=(qemu-system-aarch64 -M virt -cpu cortex-a57 -device virtio-keyboard-pci) console=ttyAMA0 ;;
     esac
     mkfifo "$tmp/$1.monitor.in" "$tmp/$1.monitor.out"
-    timeout 600 "${machine[@]}" -accel tcg -m 1024 -nodefaults -no-reboot -display none -device "$3" \
+    for device in $3; do machine+=(-device "$device"); done
+    timeout 600 "${machine[@]}" -accel tcg -m 1024 -nodefaults -no-reboot -display none \
         -serial "file:$tmp/$1.log" -monitor "pipe:$tmp/$1.monitor" -kernel "$tmp/$2/kernel" \
         -initrd "$tmp/$2/initramfs" -append "console=$console quiet panic=-1 ${*:4}" >"$tmp/$1.qemu" 2>&1 &
     servers+=($!)

@@ -339,15 +339,19 @@ quiet)
     weston_compositor weston 1234x567 "$seat_x"
     kwin_compositor kde 1234x567
     sway_compositor sway 1234x567
-    # Neither the input method's Compose table, for text input we never take,
-    # nor libdecor's plugins, for a window we never open, are looked for; SDL 3
-    # has no say over libdecor. The leak checker cannot work under strace.
-    unread=(-e /Compose)
+    # Off the console its cards are not looked for, nor on Wayland the input
+    # method's Compose table, for text input we never take, nor libdecor's
+    # plugins, for a window we never open; SDL 3 has no say over libdecor.
+    # The leak checker cannot work under strace.
+    traced="ASAN_OPTIONS=\${ASAN_OPTIONS:-}:detect_leaks=0 strace -f -qq -e trace=open,openat -o $tmp/opened $EMULATOR \$TOOL"
+    unread=(-e /sys/class/drm -e /dev/dri)
+    check 'x11: nothing read for the console' 0 "$report: 1234x567\n" '' \
+        "DISPLAY=$seat_x $traced && ! grep ${unread[*]} $tmp/opened >&2"
+    unread+=(-e /Compose)
     [ "$(by_sdl 2 3)" = 3 ] || unread+=(-e /libdecor/)
     for compositor in weston kde; do
-        check "$compositor: nothing read for text input or decorations" 0 "$report: 1234x567\n" '' \
-            "XDG_RUNTIME_DIR=${!compositor} WAYLAND_DISPLAY=wayland-1 ASAN_OPTIONS=\${ASAN_OPTIONS:-}:detect_leaks=0 \
-                strace -f -qq -e trace=open,openat -o $tmp/opened $EMULATOR \$TOOL && ! grep ${unread[*]} $tmp/opened >&2"
+        check "$compositor: nothing read for the console, text input or decorations" 0 "$report: 1234x567\n" '' \
+            "XDG_RUNTIME_DIR=${!compositor} WAYLAND_DISPLAY=wayland-1 $traced && ! grep ${unread[*]} $tmp/opened >&2"
     done
     xvfb locked cookie 1234x567
     check 'x11 without the cookie: the reason given' 1 '' \
@@ -516,15 +520,20 @@ desktops)
 console)
     # A Linux console: Debian's kernel under qemu, the tool in a small
     # initramfs, each case's result read from the serial line. Display 0 is
-    # the screen's current mode, not its preferred one, on the first device
-    # that has a display; the keyboard and the terminal stay as they were.
+    # the screen's current mode, not its preferred one, on the lowest-numbered
+    # card that has a connected output; the keyboard and the terminal stay as
+    # they were.
     arch=${DEB_ARCH:-$(dpkg --print-architecture)}
     console_guest "$arch" "$TOOL" "$PROBE"
-    adapter=virtio-gpu-pci,xres=1280,yres=800
-    [ "$arch" != amd64 ] || adapter=VGA,xres=1600,yres=900
-    console_boot screen "$arch" "$adapter" video=Virtual-1:1024x768
-    console_boot behind_vgem "$arch" virtio-gpu-pci,xres=1280,yres=800 cases=mode vgem
-    wait "$screen" "$behind_vgem"
+    virtio=virtio-gpu-pci,xres=1280,yres=800 bochs=bochs-display,xres=1600,yres=900
+    [ "$arch" != amd64 ] || bochs=VGA,xres=1600,yres=900
+    console_boot screen "$arch" "$bochs" video=Virtual-1:1024x768
+    # Both adapters, either module first: after a card that only renders,
+    # bochs (1600x900) is card1 and virtio (1280x800) card2; loaded last,
+    # bochs is card1 after virtio's card0.
+    console_boot bochs_first "$arch" "$bochs $virtio" cases=cards cards=3 off=card1 vgem
+    console_boot virtio_first "$arch" "$bochs $virtio" cases=cards cards=2 off=card0 bochs-last
+    wait "$screen" "$bochs_first" "$virtio_first"
     # Each case: its status, standard output and error, then the terminal
     # before, while the tool was held at its write (with a switch to the
     # second terminal) and after.
@@ -553,7 +562,17 @@ screen;session leader TERM;143||$leader
 screen;another master;0|$report: 800x600||$kept
 screen;master after;modetest
 screen;unprivileged;1||SDL initialization failed: No available video device|$kept
-behind_vgem;mode;0|$report: 1280x800||$kept
+screen;stale display;0|$report: 1024x768||$kept
+screen;x11 asked for;1||SDL initialization failed: x11 not available|$kept
+bochs_first;mode;0|$report: 1600x900||$kept
+bochs_first;card1 off;0|$report: 1280x800||$kept
+bochs_first;index 0;1||SDL initialization failed: SDL_KMSDRM_DEVICE_INDEX names card0, which has no connected output|$kept
+bochs_first;index 1;1||SDL initialization failed: SDL_KMSDRM_DEVICE_INDEX names card1, which has no connected output|$kept
+bochs_first;index 2;0|$report: 1280x800||$kept
+virtio_first;mode;0|$report: 1280x800||$kept
+virtio_first;card0 off;0|$report: 1600x900||$kept
+virtio_first;index 0;1||SDL initialization failed: SDL_KMSDRM_DEVICE_INDEX names card0, which has no connected output|$kept
+virtio_first;index 1;0|$report: 1600x900||$kept
 ROWS
     ;;
 *)
