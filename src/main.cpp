@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <strings.h>
 #include <sys/time.h>
 #include <unistd.h>
 #ifdef __SANITIZE_ADDRESS__
@@ -577,7 +578,7 @@ unsigned long connected_cards()
 int first_card_missed()
 {
     const char *driver = SDL_GetCurrentVideoDriver();
-    const bool console = driver != nullptr && strcmp(driver, "kmsdrm") == 0;
+    const bool console = driver != nullptr && strcmp(driver, "KMSDRM") == 0;
     if (getenv("SDL_KMSDRM_DEVICE_INDEX") != nullptr || (!console && !fell_back())) {
         return -1;
     }
@@ -605,7 +606,7 @@ const char *named_card_unconnected()
     char *number_end = nullptr;
     const long card = named != nullptr ? strtol(named, &number_end, 10) : -1;
     if (card < 0 || *number_end != '\0' || number_end == named ||
-        (requested != nullptr && *requested != '\0' && strcmp(requested, "kmsdrm") != 0) ||
+        (requested != nullptr && *requested != '\0' && strcasecmp(requested, "kmsdrm") != 0) ||
         (card < static_cast<long>(sizeof(unsigned long) * CHAR_BIT) && (connected_cards() >> card & 1) != 0)) {
         return nullptr;
     }
