@@ -1,4 +1,25 @@
 // display-resolution: print the current resolution of the first display.
+//
+// Brings up SDL 2's video subsystem, asks it for the current mode of display
+// 0 and writes "Current Display Resolution: WIDTHxHEIGHT" on standard output,
+// with status 0; where SDL cannot be brought up or cannot say, one line on
+// standard error that names the step that failed, with SDL's text and, as
+// the cause, what the libraries under it said meanwhile, with status 1.
+//
+// Whoever ends the run, short of SIGKILL, it ends with that one line and
+// status 0 or 1: every line goes out once, through end_run, from main, from
+// a signal handler (a crash, a bound, a display connection gone) or from an
+// exit handler (Xlib's own exit). A wait ends once what it waits for has said
+// nothing for silence_seconds, and a run after cap_seconds of running; time
+// spent stopped counts for neither. TERM, INT, HUP and QUIT keep their
+// default action, and so does SIGPIPE from standard output. Settings made
+// before SDL starts keep it from changing the caller's process, the desktop
+// session or the console.
+//
+// Caveats: what the dynamic loader prints before main reaches standard error
+// unchanged; a report line that a full disk cuts short stays where it was
+// written, followed by the error line; on a console with several cards SDL
+// may be brought up twice, the second time on the card display 0 is on.
 #include <SDL.h>
 
 #include <fcntl.h>
@@ -92,6 +113,8 @@ constexpr char cut_mark[] = "...";
 // Room is kept for the cut mark, a closing parenthesis and the line feed.
 constexpr size_t line_room = line_size - (sizeof cut_mark - 1) - 2;
 
+// -- The run's clock: milliseconds since the run started.
+
 int run_time()
 {
     timespec now{};
@@ -119,6 +142,8 @@ void heard_from()
         arm_bounds(now);
     }
 }
+
+// -- The one line: every line of the run goes out through end_run, once.
 
 // The size of the printable UTF-8 character `text` starts with, or 0 for a
 // control character, a backslash or a byte that starts no well-formed
@@ -301,6 +326,8 @@ int end_run(int status, const char *text)
     return 1;
 }
 
+// -- Signals: a bound passed, a crash, a stop continued, a library's own exit.
+
 // The alarm: a bound has passed, unless the run was stopped meanwhile (its
 // continuation, handled next, starts the wait anew) or the alarm is someone
 // else's. Returns the reason it ends the run with, or null.
@@ -391,6 +418,72 @@ void end_exited_run(int status, void * /*unused*/)
     }
 }
 
+// -- Before SDL starts, in the order main takes them.
+
+// What our caller hands down on descriptors stays its own.
+void keep_callers_descriptors()
+{
+    // A Wayland connection handed down by number must be one our caller
+    // handed down: a number naming no open descriptor would otherwise name
+    // one of ours by the time the library looks. -1 fails the same way.
+    const char *handed_down = getenv("WAYLAND_SOCKET");
+    if (handed_down != nullptr) {
+        const long number = strtol(handed_down, nullptr, 10);
+        if (number >= 0 && number <= INT_MAX && fcntl(static_cast<int>(number), F_GETFD) < 0) {
+            setenv("WAYLAND_SOCKET", "-1", 1);
+        }
+    }
+    // Standard descriptors our caller left closed would be taken by the
+    // library's display connection, and our line would be written into it.
+    int descriptor = 0;
+    do {
+        descriptor = open("/dev/null", O_RDONLY);
+    } while (descriptor >= 0 && descriptor <= STDERR_FILENO);
+    if (descriptor >= 0) {
+        close(descriptor);
+    }
+}
+
+// Points standard error at a collection, and keeps the real one for the
+// run's own line: a file in memory, read back through standard error itself,
+// or where a sandbox refuses that or a file-size limit could end a write
+// into it, a pipe that nothing written to it can fill or break. False, with
+// errno set, where the descriptors run out.
+bool start_collecting()
+{
+    const int real_error = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (real_error < 0) {
+        return false;
+    }
+    rlimit file_size{};
+    getrlimit(RLIMIT_FSIZE, &file_size);
+    int file = -1;
+    int reader = STDERR_FILENO;
+    errno = 0;
+    if (file_size.rlim_cur == RLIM_INFINITY) {
+        file = memfd_create("standard error", MFD_CLOEXEC);
+    }
+    int ends[2];
+    if (file < 0 && errno != EMFILE && errno != ENFILE && pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        reader = ends[0];
+        file = ends[1];
+    }
+    if (file < 0 || dup2(file, STDERR_FILENO) < 0) {
+        const int failure = errno;
+        close(real_error);
+        errno = failure;
+        return failure != EMFILE && failure != ENFILE;
+    }
+    close(file);
+    error_output = real_error;
+    collected = reader;
+#ifdef __SANITIZE_ADDRESS__
+    // A sanitizer's report is no library's remark: it goes where it would have.
+    __sanitizer_set_report_fd(reinterpret_cast<void *>(static_cast<intptr_t>(real_error)));
+#endif
+    return true;
+}
+
 // A display server that has stopped answering would hold the run, and its
 // caller, for ever; a crash in the libraries, or a library's own exit, would
 // end it with no line.
@@ -445,70 +538,9 @@ void guard_run()
     clock_gettime(CLOCK_MONOTONIC, &run_start);
     bounded = 1;
     heard_from();
-}
-
-// Points standard error at a collection, and keeps the real one for the
-// run's own line: a file in memory, read back through standard error itself,
-// or where a sandbox refuses that or a file-size limit could end a write
-// into it, a pipe that nothing written to it can fill or break. False, with
-// errno set, where the descriptors run out.
-bool start_collecting()
-{
-    const int real_error = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    if (real_error < 0) {
-        return false;
-    }
-    rlimit file_size{};
-    getrlimit(RLIMIT_FSIZE, &file_size);
-    int file = -1;
-    int reader = STDERR_FILENO;
-    errno = 0;
-    if (file_size.rlim_cur == RLIM_INFINITY) {
-        file = memfd_create("standard error", MFD_CLOEXEC);
-    }
-    int ends[2];
-    if (file < 0 && errno != EMFILE && errno != ENFILE && pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
-        reader = ends[0];
-        file = ends[1];
-    }
-    if (file < 0 || dup2(file, STDERR_FILENO) < 0) {
-        const int failure = errno;
-        close(real_error);
-        errno = failure;
-        return failure != EMFILE && failure != ENFILE;
-    }
-    close(file);
-    error_output = real_error;
-    collected = reader;
-#ifdef __SANITIZE_ADDRESS__
-    // A sanitizer's report is no library's remark: it goes where it would have.
-    __sanitizer_set_report_fd(reinterpret_cast<void *>(static_cast<intptr_t>(real_error)));
-#endif
-    return true;
-}
-
-// What our caller hands down on descriptors stays its own.
-void keep_callers_descriptors()
-{
-    // A Wayland connection handed down by number must be one our caller
-    // handed down: a number naming no open descriptor would otherwise name
-    // one of ours by the time the library looks. -1 fails the same way.
-    const char *handed_down = getenv("WAYLAND_SOCKET");
-    if (handed_down != nullptr) {
-        const long number = strtol(handed_down, nullptr, 10);
-        if (number >= 0 && number <= INT_MAX && fcntl(static_cast<int>(number), F_GETFD) < 0) {
-            setenv("WAYLAND_SOCKET", "-1", 1);
-        }
-    }
-    // Standard descriptors our caller left closed would be taken by the
-    // library's display connection, and our line would be written into it.
-    int descriptor = 0;
-    do {
-        descriptor = open("/dev/null", O_RDONLY);
-    } while (descriptor >= 0 && descriptor <= STDERR_FILENO);
-    if (descriptor >= 0) {
-        close(descriptor);
-    }
+    // SDL's own handlers would only note TERM and INT, and a hung run could
+    // then be stopped by nothing short of SIGKILL.
+    SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
 }
 
 // Points the input methods at a Compose file of one line feed, and returns
@@ -529,6 +561,71 @@ int point_compose_file()
     }
     return compose;
 }
+
+// Settings for the desktop session. We open no window and read no input,
+// so none of what SDL sets up for them on its way up is wanted, and a run
+// must leave the session as it found it. Returns the Compose file's
+// descriptor, to be closed once SDL is up, or -1 with errno set.
+int spare_the_desktop_session()
+{
+    // Suspending the screensaver would reset the X server's idle time.
+    SDL_SetHintWithPriority(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1", SDL_HINT_OVERRIDE);
+    // No bus: no inhibition, no input-method context, and no bus daemon
+    // autolaunched to outlive us. An unknown transport fails at once. Only
+    // SDL 3 (behind sdl2-compat) keeps the session bus, to ask GNOME which
+    // monitor is primary: that one is its display 0. It starts no input
+    // method unasked, and with the screensaver allowed it sends no inhibition.
+    SDL_version linked;
+    SDL_GetVersion(&linked);
+    const char *session_bus = getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (linked.patch < first_sdl3_patch || session_bus == nullptr || session_bus[0] == '\0' ||
+        strncmp(session_bus, "autolaunch:", strlen("autolaunch:")) == 0) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    }
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "disabled:", 1);
+    // On compositors that draw no window decorations SDL would load libdecor
+    // for the window we never open, and it complains of missing plugins.
+    SDL_SetHintWithPriority(SDL_HINT_VIDEO_WAYLAND_ALLOW_LIBDECOR, "0", SDL_HINT_OVERRIDE);
+    // Without a runtime directory libwayland can find no compositor by name,
+    // and says so on standard error in a line of its own. A path it cannot
+    // connect to fails just the same, silently.
+    const char *runtime_directory = getenv("XDG_RUNTIME_DIR");
+    const char *wayland_display = getenv("WAYLAND_DISPLAY");
+    if ((runtime_directory == nullptr || runtime_directory[0] != '/') &&
+        (wayland_display == nullptr || wayland_display[0] != '/')) {
+        setenv("WAYLAND_DISPLAY", "/dev/null", 1);
+    }
+    // The input method opened on X11 would have libX11 load the user's
+    // locale and parse its whole Compose table, and xkbcommon would on
+    // Wayland.
+    setenv("LC_ALL", "C", 1);
+    return point_compose_file();
+}
+
+// Settings for the Linux console. While it is up SDL takes over the
+// terminal we are run from: it switches the keyboard to Unicode and off, so
+// that keys typed meanwhile are lost, and the switching between terminals to
+// itself; a run ended by a signal would leave them so. It finds that terminal
+// as our controlling one: we let go of it, unless we lead its session, whose
+// letting go would hang the session up. Then at least the keyboard stays on.
+void spare_the_console()
+{
+    const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    int keyboard_mode = 0;
+    if (terminal >= 0 && ioctl(terminal, KDGKBMODE, &keyboard_mode) == 0 && getsid(0) != getpid()) {
+        ioctl(terminal, TIOCNOTTY);
+    }
+    if (terminal >= 0) {
+        close(terminal);
+    }
+    setenv("SDL_INPUT_LINUX_KEEP_KBD", "1", 1);
+    // Beside a compositor or another program that holds the display (its
+    // DRM master), SDL would report no display at all; the mode it shows
+    // can be read all the same.
+    SDL_SetHintWithPriority(SDL_HINT_KMSDRM_REQUIRE_DRM_MASTER, "0", SDL_HINT_OVERRIDE);
+}
+
+// -- Bringing SDL up: on a console, on the card display 0 is on.
 
 // Whether SDL fell back to its virtual display, not asked for by name.
 bool fell_back()
@@ -596,13 +693,31 @@ int first_card_missed()
     return -1;
 }
 
+// Brings up SDL's video, on a console on the card display 0 is to be on;
+// returns SDL_Init's result.
+int bring_up_video()
+{
+    int initialized = SDL_Init(SDL_INIT_VIDEO);
+    const int first_card = initialized == 0 ? first_card_missed() : -1;
+    if (first_card >= 0) {
+        // Brought up again with the hints set before, which SDL_Quit would
+        // clear.
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        char index[sizeof "-2147483648"];
+        snprintf(index, sizeof index, "%d", first_card);
+        SDL_SetHint(SDL_HINT_KMSDRM_DEVICE_INDEX, index);
+        initialized = SDL_InitSubSystem(SDL_INIT_VIDEO);
+    }
+    return initialized;
+}
+
 // Why SDL failed on a console where the user named a card with no connected
 // output: its own text is then one left over from its shutdown. Null where
 // no such card was named, or another video driver was asked for.
 const char *named_card_unconnected()
 {
     const char *named = getenv("SDL_KMSDRM_DEVICE_INDEX");
-    const char *requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    const char *requested = getenv("SDL_VIDEODRIVER");
     char *number_end = nullptr;
     const long card = named != nullptr ? strtol(named, &number_end, 10) : -1;
     if (card < 0 || *number_end != '\0' || number_end == named ||
@@ -634,86 +749,20 @@ extern "C" int wait_for_reply(pollfd *fds, nfds_t nfds, int timeout)
 int main()
 {
     keep_callers_descriptors();
-    guard_run();
     // The libraries, SDL among them, say what they think on standard error,
     // in lines beside ours: collect it from before the first SDL call, drop
     // it when all is well, and give it as the cause when SDL fails.
     if (!start_collecting()) {
         return end_run(1, strerrordesc_np(errno));
     }
-
-    // We open no window and read no input, so none of what the library sets
-    // up for them on its way up is wanted, and a run must leave the desktop
-    // session as it found it.
-    // Suspending the screensaver would reset the X server's idle time.
-    SDL_SetHintWithPriority(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1", SDL_HINT_OVERRIDE);
-    // SDL's own handlers would only note TERM and INT, and a hung run could
-    // then be stopped by nothing short of SIGKILL.
-    SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
-    // No bus: no inhibition, no input-method context, and no bus daemon
-    // autolaunched to outlive us. An unknown transport fails at once. Only
-    // SDL 3 (behind sdl2-compat) keeps the session bus, to ask GNOME which
-    // monitor is primary: that one is its display 0. It starts no input
-    // method unasked, and with the screensaver allowed it sends no inhibition.
-    SDL_version linked;
-    SDL_GetVersion(&linked);
-    const char *session_bus = getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (linked.patch < first_sdl3_patch || session_bus == nullptr || session_bus[0] == '\0' ||
-        strncmp(session_bus, "autolaunch:", strlen("autolaunch:")) == 0) {
-        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
-    }
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", "disabled:", 1);
-    // The input method opened on X11 would have libX11 load the user's
-    // locale and parse its whole Compose table.
-    setenv("LC_ALL", "C", 1);
-    // The same goes for xkbcommon on Wayland.
-    const int compose = point_compose_file();
+    guard_run();
+    const int compose = spare_the_desktop_session();
     if (compose < 0 && (errno == EMFILE || errno == ENFILE)) {
         return end_run(1, strerrordesc_np(errno));
     }
-    // On compositors that draw no window decorations SDL would load libdecor
-    // for the window we never open, and it complains of missing plugins.
-    SDL_SetHintWithPriority(SDL_HINT_VIDEO_WAYLAND_ALLOW_LIBDECOR, "0", SDL_HINT_OVERRIDE);
-    // On a Linux console SDL takes over the terminal we are run from while
-    // it is up: it switches the keyboard to Unicode and off, so that keys
-    // typed meanwhile are lost, and the switching between terminals to
-    // itself; a run ended by a signal would leave them so. It finds that
-    // terminal as our controlling one: we let go of it, unless we lead its
-    // session, whose letting go would hang the session up. Then at least
-    // the keyboard stays on.
-    const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    int keyboard_mode = 0;
-    if (terminal >= 0 && ioctl(terminal, KDGKBMODE, &keyboard_mode) == 0 && getsid(0) != getpid()) {
-        ioctl(terminal, TIOCNOTTY);
-    }
-    if (terminal >= 0) {
-        close(terminal);
-    }
-    setenv("SDL_INPUT_LINUX_KEEP_KBD", "1", 1);
-    // Beside a compositor or another program that holds the display (its
-    // DRM master), SDL would report no display at all; the mode it shows
-    // can be read all the same.
-    SDL_SetHintWithPriority(SDL_HINT_KMSDRM_REQUIRE_DRM_MASTER, "0", SDL_HINT_OVERRIDE);
-    // Without a runtime directory libwayland can find no compositor by name,
-    // and says so on standard error in a line of its own. A path it cannot
-    // connect to fails just the same, silently.
-    const char *runtime_directory = getenv("XDG_RUNTIME_DIR");
-    const char *wayland_display = getenv("WAYLAND_DISPLAY");
-    if ((runtime_directory == nullptr || runtime_directory[0] != '/') &&
-        (wayland_display == nullptr || wayland_display[0] != '/')) {
-        setenv("WAYLAND_DISPLAY", "/dev/null", 1);
-    }
+    spare_the_console();
 
-    int initialized = SDL_Init(SDL_INIT_VIDEO);
-    const int first_card = initialized == 0 ? first_card_missed() : -1;
-    if (first_card >= 0) {
-        // Brought up again with the hints above, which SDL_Quit would clear.
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        char index[sizeof "-2147483648"];
-        snprintf(index, sizeof index, "%d", first_card);
-        SDL_SetHint(SDL_HINT_KMSDRM_DEVICE_INDEX, index);
-        initialized = SDL_InitSubSystem(SDL_INIT_VIDEO);
-    }
+    const int initialized = bring_up_video();
     if (compose >= 0) {
         close(compose);
     }
@@ -721,7 +770,6 @@ int main()
         const char *reason = named_card_unconnected();
         return end_run(1, reason != nullptr ? reason : SDL_GetError());
     }
-
     // With no display system to reach, the library falls back to a virtual
     // display whose size means nothing; only report one that was asked for.
     if (fell_back()) {
