@@ -119,13 +119,13 @@ int run_time()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int>((now.tv_sec - run_start.tv_sec) * 1000 + (now.tv_nsec - run_start.tv_nsec) / 1000000);
+    return static_cast<int>(((now.tv_sec - run_start.tv_sec) * 1000) + ((now.tv_nsec - run_start.tv_nsec) / 1000000));
 }
 
 // Sets the alarm for whichever bound comes first.
 void arm_bounds(int now)
 {
-    const int silence_ends = heard_at + silence_seconds * 1000;
+    const int silence_ends = heard_at + (silence_seconds * 1000);
     const int due = (silence_ends < cap_at ? silence_ends : cap_at) - now;
     itimerval timer{};
     timer.it_value.tv_sec = due > 0 ? due / 1000 : 0;
@@ -342,7 +342,7 @@ const char *bound_passed()
     if (now >= cap_at) {
         return gave_up;
     }
-    if (now < heard_at + silence_seconds * 1000) {
+    if (now < heard_at + (silence_seconds * 1000)) {
         arm_bounds(now);
         return nullptr;
     }
