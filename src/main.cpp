@@ -26,10 +26,10 @@
 #include <glob.h>
 #include <linux/kd.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
-#include <strings.h>
 #include <sys/time.h>
 #include <unistd.h>
 #ifdef __SANITIZE_ADDRESS__
