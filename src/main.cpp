@@ -8,13 +8,16 @@
 //
 // Whoever ends the run, short of SIGKILL, it ends with that one line and
 // status 0 or 1: every line goes out once, through end_run, from main, from
-// a signal handler (a crash, a bound, a display connection gone) or from an
-// exit handler (Xlib's own exit). A wait ends once what it waits for has said
-// nothing for silence_seconds, and a run after cap_seconds of running; time
-// spent stopped counts for neither. TERM, INT, HUP and QUIT keep their
-// default action, and so does SIGPIPE from standard output. Settings made
-// before SDL starts keep it from changing the caller's process, the desktop
-// session or the console.
+// a signal handler (a crash, a bound, any signal that would end the process
+// silently, a display connection gone) or from an exit handler (Xlib's own
+// exit). A wait ends once what it waits for has said nothing for
+// silence_seconds, and a run after cap_seconds of running, on a clock that
+// only the run's own timer moves; time spent stopped counts for neither.
+// TERM, INT, HUP and QUIT keep their default action (as the first process of
+// a PID namespace, where the kernel would drop them, they end the run as
+// they would any other), and so does SIGPIPE from standard output. Settings
+// made before SDL starts keep it from changing the caller's process, the
+// desktop session or the console.
 //
 // Caveats: what the dynamic loader prints before main reaches standard error
 // unchanged; a report line that a full disk cuts short stays where it was
@@ -22,21 +25,23 @@
 // may be brought up twice, the second time on the card display 0 is on.
 #include <SDL.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <glob.h>
 #include <linux/kd.h>
+#include <netdb.h>
 #include <poll.h>
 #include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 #ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/common_interface_defs.h>
 #endif
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -45,15 +50,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iterator>
+#include <initializer_list>
 
 namespace {
 
 // A wait gives up once what it waits for (the display server, a connection
-// being made, standard output) has said nothing for silence_seconds; a run
-// that is answered, however slowly, gives up after cap_seconds of running.
+// being made, standard output) has said nothing for silence_seconds of
+// running; a run that is answered, however slowly, gives up after
+// cap_seconds of running.
 constexpr int silence_seconds = 10;
 constexpr int cap_seconds = 60;
+// The run's clock counts the ticks of its own timer, one every tick_ms: a
+// process that is stopped collects at most one, however long the stop.
+constexpr int tick_ms = 100;
+// How long the line a signal ends the run with may wait to be taken.
+constexpr int last_line_ms = 1000;
 
 // sdl2-compat, SDL 2's interface over SDL 3, numbers its versions from 2.x.50.
 constexpr Uint8 first_sdl3_patch = 50;
@@ -64,25 +75,34 @@ const char *const step_names[] = {"SDL initialization failed", "SDL_GetCurrentDi
                                   "Writing to standard output failed"};
 volatile std::sig_atomic_t step_under_way = bringing_up;
 
+// What the run waits for, where it knows: a reply or a connection from the
+// display server (or the session bus, where SDL keeps it), or a name being
+// looked up. A bound that ends a wait names it only then.
+enum wait : std::uint8_t { unnamed, display_server, name_lookup };
+volatile std::sig_atomic_t waiting_for = unnamed;
+// Set once a display server has answered while SDL came up.
+volatile std::sig_atomic_t display_answered = 0;
+
 // The exit status of a run whose one line is out (or on its way), and -1
 // before that: from then on nothing may add a line or change the status.
 volatile std::sig_atomic_t settled_status = -1;
 
 // What the bounds say when they end a run, built from the numbers above.
-char server_silent[sizeof "The display server did not answer within 2147483647 seconds"];
-char output_silent[sizeof "Timed out after 2147483647 seconds"];
+char server_silent[sizeof "The display server or the session bus did not answer within 2147483647 seconds"];
+char timed_out[sizeof "Timed out after 2147483647 seconds"];
 char gave_up[sizeof "Gave up after 2147483647 seconds"];
-// Set when a bound passes while the report line waits to be written: the
-// reason the write gives up with.
-const char *volatile write_given_up = nullptr;
+char lookup_gave_up[sizeof "Gave up after 2147483647 seconds looking up " + 256];
 
-// The signals that end a run as a crash does: every one whose default is to
-// dump core but QUIT, which a person sends, and each a resource limit sends.
-struct crash {
+// The signals that end a run with a line: every one whose default is to
+// dump core but QUIT, which a person sends, and every other whose default is
+// to end the process but TERM, INT and HUP, which a person or a supervisor
+// sends, SIGPIPE, handled on its own, and ALRM, the clock's. The real-time
+// signals are named as the shell names them.
+struct ending {
     int signal_number;
     const char *reason;
 };
-constexpr crash crashes[] = {
+constexpr ending endings[] = {
     {SIGSEGV, "Crashed with SIGSEGV (segmentation fault)"},
     {SIGBUS, "Crashed with SIGBUS (bus error)"},
     {SIGILL, "Crashed with SIGILL (illegal instruction)"},
@@ -92,15 +112,22 @@ constexpr crash crashes[] = {
     {SIGSYS, "Crashed with SIGSYS (bad system call)"},
     {SIGXCPU, "Crashed with SIGXCPU (CPU time limit exceeded)"},
     {SIGXFSZ, "Crashed with SIGXFSZ (file size limit exceeded)"},
+    {SIGUSR1, "Ended by SIGUSR1 (user-defined signal 1)"},
+    {SIGUSR2, "Ended by SIGUSR2 (user-defined signal 2)"},
+    {SIGVTALRM, "Ended by SIGVTALRM (virtual timer expired)"},
+    {SIGPROF, "Ended by SIGPROF (profiling timer expired)"},
+    {SIGIO, "Ended by SIGIO (I/O possible)"},
+    {SIGPWR, "Ended by SIGPWR (power failure)"},
+    {SIGSTKFLT, "Ended by SIGSTKFLT (stack fault)"},
 };
+int first_realtime_signal = 0;
 
-// The run's clock, in milliseconds since it started: when what it waits for
-// last said something, and when the cap is reached, which time spent stopped
-// pushes on. Nothing is timed before the run is guarded.
-timespec run_start{};
-volatile std::sig_atomic_t bounded = 0;
-volatile std::sig_atomic_t heard_at = 0;
-volatile std::sig_atomic_t cap_at = cap_seconds * 1000;
+// The run's clock: milliseconds of running, as its ticks count them, and
+// when what it waits for last said something. Once the status is settled,
+// the line, or SDL's shutdown, may go unanswered for settled_silence_ms.
+volatile std::sig_atomic_t run_time_ms = 0;
+volatile std::sig_atomic_t heard_at_ms = 0;
+volatile std::sig_atomic_t settled_silence_ms = silence_seconds * 1000;
 
 // Where the run's own error line goes, and where what the libraries write on
 // standard error meanwhile is read back from (-1: nowhere).
@@ -113,41 +140,44 @@ constexpr char cut_mark[] = "...";
 // Room is kept for the cut mark, a closing parenthesis and the line feed.
 constexpr size_t line_room = line_size - (sizeof cut_mark - 1) - 2;
 
-// -- The run's clock: milliseconds since the run started.
-
-int run_time()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int>(((now.tv_sec - run_start.tv_sec) * 1000) + ((now.tv_nsec - run_start.tv_nsec) / 1000000));
-}
-
-// Sets the alarm for whichever bound comes first.
-void arm_bounds(int now)
-{
-    const int silence_ends = heard_at + (silence_seconds * 1000);
-    const int due = (silence_ends < cap_at ? silence_ends : cap_at) - now;
-    itimerval timer{};
-    timer.it_value.tv_sec = due > 0 ? due / 1000 : 0;
-    timer.it_value.tv_usec = due > 0 ? due % 1000 * 1000 : 1;
-    setitimer(ITIMER_REAL, &timer, nullptr);
-}
+// -- The run's clock: milliseconds of running, counted in ticks.
 
 // What the run waits for has said something: the silence begins anew.
 void heard_from()
 {
-    if (bounded != 0) {
-        const int now = run_time();
-        heard_at = now;
-        arm_bounds(now);
+    heard_at_ms = run_time_ms;
+}
+
+// The reason a bound ends the run with, or null while none has passed.
+const char *bound_passed()
+{
+    const int now_ms = run_time_ms;
+    if (now_ms >= cap_seconds * 1000) {
+        return waiting_for == name_lookup ? lookup_gave_up : gave_up;
     }
+    // A name lookup waits in the C library's resolver, whose answers go by
+    // unheard; its own timeouts bound it, and the cap.
+    if (waiting_for == name_lookup || now_ms - heard_at_ms < silence_seconds * 1000) {
+        return nullptr;
+    }
+    return step_under_way != writing && waiting_for == display_server ? server_silent : timed_out;
 }
 
 // -- The one line: every line of the run goes out through end_run, once.
 
+// Whether a character that looks printable is a line or paragraph separator,
+// which some readers take for a line's end, or a bidirectional control,
+// which reorders what a terminal shows.
+bool reorders_or_breaks(std::uint32_t code_point)
+{
+    return code_point == 0x61c || code_point == 0x200e || code_point == 0x200f ||
+           (code_point >= 0x2028 && code_point <= 0x202e) || (code_point >= 0x2066 && code_point <= 0x2069);
+}
+
 // The size of the printable UTF-8 character `text` starts with, or 0 for a
-// control character, a backslash or a byte that starts no well-formed
-// character: no overlong form, no surrogate, nothing beyond U+10FFFF.
+// control character, a backslash, a separator or bidirectional control, or
+// a byte that starts no well-formed character: no overlong form, no
+// surrogate, nothing beyond U+10FFFF.
 size_t printable_size(const char *text)
 {
     const auto lead = static_cast<unsigned char>(text[0]);
@@ -177,13 +207,15 @@ size_t printable_size(const char *text)
     } else if (lead == 0xf4) {
         high = 0x8f;
     }
+    std::uint32_t code_point = lead & (0xffU >> (size + 1));
     for (size_t i = 1; i < size; ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte < (i == 1 ? low : 0x80) || byte > (i == 1 ? high : 0xbf)) {
             return 0;
         }
+        code_point = code_point << 6 | (byte & 0x3fU);
     }
-    return size;
+    return reorders_or_breaks(code_point) ? 0 : size;
 }
 
 // Appends `text` to `line` at `*end`, with every byte that is no printable
@@ -219,23 +251,29 @@ bool append(char *line, size_t *end, const char *text)
 }
 
 // Reads what the libraries said, from the start of the file in memory or
-// from the pipe, into `said`; returns its length.
-ssize_t read_said(char *said)
+// from the pipe, into `said`, or where they said nothing, `stand_in`;
+// returns its length.
+ssize_t read_said(char *said, const char *stand_in)
 {
-    if (collected < 0) {
-        return 0;
+    ssize_t length = collected < 0 ? 0 : pread(collected, said, line_size, 0);
+    if (length < 0 && errno == ESPIPE) {
+        length = read(collected, said, line_size);
     }
-    const ssize_t length = pread(collected, said, line_size, 0);
-    return length < 0 && errno == ESPIPE ? read(collected, said, line_size) : length;
+    if (length <= 0 && stand_in != nullptr) {
+        length = static_cast<ssize_t>(strnlen(stand_in, line_size));
+        memcpy(said, stand_in, static_cast<size_t>(length));
+    }
+    return length;
 }
 
 // Appends what the libraries said on standard error, its lines joined by
 // "; ": in parentheses after the reason given, or as the reason where none
-// is. The buffer is static for the reason end_run's is.
-void append_said(char *line, size_t *end, bool reason_given)
+// is; where they said nothing, `cause_if_silent` in their place. The buffer
+// is static for the reason end_run's is.
+void append_said(char *line, size_t *end, bool reason_given, const char *cause_if_silent)
 {
     static char said[line_size + 1];
-    const ssize_t length = read_said(said);
+    const ssize_t length = read_said(said, cause_if_silent);
     bool room = true;
     bool folded = false;
     for (ssize_t start = 0, stop = 0; room && start < length; start = stop + 1) {
@@ -266,8 +304,8 @@ void append_said(char *line, size_t *end, bool reason_given)
     }
 }
 
-// Writes all of the line, going on after a signal unless a bound has passed;
-// true once it is out. Each piece taken starts the silence anew.
+// Writes all of the line, within the bounds; true once it is out. Each
+// piece taken starts the silence anew.
 bool write_line(int descriptor, const char *line, size_t length)
 {
     size_t done = 0;
@@ -276,7 +314,12 @@ bool write_line(int descriptor, const char *line, size_t length)
         if (written > 0) {
             done += static_cast<size_t>(written);
             heard_from();
-        } else if (written == 0 || errno != EINTR || write_given_up != nullptr) {
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Left non-blocking by our caller, and full for now: wait for
+            // room. Not poll, which is the libraries' door.
+            pollfd room{descriptor, POLLOUT, 0};
+            ppoll(&room, 1, nullptr, nullptr);
+        } else if (written == 0 || errno != EINTR) {
             return false;
         }
     }
@@ -286,10 +329,11 @@ bool write_line(int descriptor, const char *line, size_t length)
 // Every line of the run goes out through here, once: the report (status 0,
 // `text` the size) on standard output, or an error line (status 1) naming
 // the step under way, with `text` its reason and what the libraries said as
-// the cause (or, with no text, as the reason). Returns the run's exit status,
-// settled by the first call. Async-signal-safe. The buffers are static: a
-// signal handler that breaks in here never returns into it.
-int end_run(int status, const char *text)
+// the cause (or, with no text, as the reason; where they said nothing,
+// `cause_if_silent`). Returns the run's exit status, settled by the first
+// call. Async-signal-safe. The buffers are static: a signal handler that
+// breaks in here never returns into it.
+int end_run(int status, const char *text, const char *cause_if_silent = nullptr)
 {
     if (settled_status >= 0) {
         return settled_status;
@@ -308,9 +352,6 @@ int end_run(int status, const char *text)
         }
         const char *reason = strerrordesc_np(errno);
         text = reason != nullptr ? reason : "Unknown error";
-        if (write_given_up != nullptr) {
-            text = write_given_up;
-        }
         end = 0;
     }
     // What the libraries said is the cause of a failure of theirs, and has
@@ -318,94 +359,102 @@ int end_run(int status, const char *text)
     const std::sig_atomic_t step = step_under_way;
     if (append(line, &end, step_names[step]) && append(line, &end, ": ") && append(line, &end, text) &&
         step != writing) {
-        append_said(line, &end, text != nullptr);
+        append_said(line, &end, text != nullptr, cause_if_silent);
     }
     line[end++] = '\n';
     settled_status = 1;
+    // A standard error nobody reads must not hold the run either: the clock
+    // may break into this write even where a handler makes it, and then
+    // finds the run settled. Nothing else is let in.
+    sigset_t clock;
+    sigemptyset(&clock);
+    sigaddset(&clock, SIGALRM);
+    sigprocmask(SIG_UNBLOCK, &clock, nullptr);
+    heard_from();
     write_line(error_output, line, end);
     return 1;
 }
 
-// -- Signals: a bound passed, a crash, a stop continued, a library's own exit.
+// -- Signals: the clock's tick, a crash or another ending, a library's exit.
 
-// The alarm: a bound has passed, unless the run was stopped meanwhile (its
-// continuation, handled next, starts the wait anew) or the alarm is someone
-// else's. Returns the reason it ends the run with, or null.
-const char *bound_passed()
+// The reason a signal other than the clock's ends the run with.
+const char *ending_reason(int signal_number)
 {
-    sigset_t pending;
-    sigpending(&pending);
-    const int now = run_time();
-    if (sigismember(&pending, SIGCONT) == 1) {
-        return nullptr;
+    // A plain loop: nothing here may allocate or throw.
+    for (const ending &known : endings) {
+        // cppcheck-suppress useStlAlgorithm
+        if (known.signal_number == signal_number) {
+            return known.reason;
+        }
     }
-    if (now >= cap_at) {
-        return gave_up;
+    if (signal_number == SIGPIPE) {
+        return "The display server closed the connection";
     }
-    if (now < heard_at + (silence_seconds * 1000)) {
-        arm_bounds(now);
-        return nullptr;
+    static char realtime[sizeof "Ended by SIGRTMIN+99 (real-time signal)"] = "Ended by SIGRTMIN+";
+    size_t end = sizeof "Ended by SIGRTMIN+" - 1;
+    const int offset = signal_number - first_realtime_signal;
+    if (offset >= 10) {
+        realtime[end++] = static_cast<char>('0' + offset / 10 % 10);
     }
-    return step_under_way == writing ? output_silent : server_silent;
+    realtime[end++] = static_cast<char>('0' + offset % 10);
+    memcpy(realtime + end, " (real-time signal)", sizeof " (real-time signal)");
+    return realtime;
 }
 
-// Ends a run that a signal cut short: a bound, a crash inside the libraries,
-// a display connection gone. Once the line is out the result stands.
-void end_signalled_run(int signal_number)
+// A tick of the run's own timer (SI_KERNEL): the clock moves on, and a bound
+// that has passed ends the run. Someone else's SIGALRM moves nothing.
+void count_tick(int /*signal_number*/, siginfo_t *info, void * /*context*/)
+{
+    if (info->si_code != SI_KERNEL) {
+        return;
+    }
+    run_time_ms = run_time_ms + tick_ms;
+    if (settled_status >= 0) {
+        // The line is out, or on its way: what holds the run now is SDL's
+        // shutdown or a line nobody takes, and the status stands.
+        if (run_time_ms - heard_at_ms >= settled_silence_ms) {
+            _exit(settled_status);
+        }
+        return;
+    }
+    const char *reason = bound_passed();
+    if (reason != nullptr) {
+        settled_silence_ms = last_line_ms;
+        _exit(end_run(1, reason));
+    }
+}
+
+// Ends a run that a signal cut short: a crash inside the libraries, a
+// signal whose default would end it with no line, a display connection
+// gone. Once the line is out the result stands.
+void end_signalled_run(int signal_number, siginfo_t * /*info*/, void * /*context*/)
 {
     if (settled_status >= 0) {
         _exit(settled_status);
     }
-    const int saved_errno = errno;
-    const char *reason = "The display server closed the connection";
-    if (signal_number == SIGALRM) {
-        reason = bound_passed();
-        if (reason == nullptr) {
-            errno = saved_errno;
-            return;
-        }
-    }
-    if (step_under_way == writing) {
+    if (step_under_way == writing && (signal_number == SIGPIPE || signal_number == SIGXFSZ)) {
         // A reader of standard output that has gone away ends us as it ends
         // any command in a pipeline. As the first process of a PID namespace
         // we are still here, and the write fails instead, as does one past a
-        // file-size limit.
+        // file-size limit, and says so itself.
+        const int saved_errno = errno;
         if (signal_number == SIGPIPE) {
             signal(SIGPIPE, SIG_DFL);
             raise(SIGPIPE);
         }
-        // The write gives up and says so itself; until it has, the alarm
-        // keeps breaking in.
-        if (signal_number == SIGALRM) {
-            write_given_up = reason;
-            alarm(1);
-        }
-        if (signal_number == SIGPIPE || signal_number == SIGXFSZ || signal_number == SIGALRM) {
-            errno = saved_errno;
-            return;
-        }
+        errno = saved_errno;
+        return;
     }
-    // A standard error nobody reads must not hold us either: a second alarm
-    // breaks into this one, and finds the run settled.
-    alarm(1);
-    const crash *known = std::find_if(std::begin(crashes), std::end(crashes),
-                                      [signal_number](const crash &each) { return each.signal_number == signal_number; });
-    if (known != std::end(crashes)) {
-        reason = known->reason;
-    }
-    _exit(end_run(1, reason));
+    settled_silence_ms = last_line_ms;
+    _exit(end_run(1, ending_reason(signal_number)));
 }
 
-// The run goes on after a stop as if the wait the stop fell in had just
-// begun: time spent stopped counts against neither bound.
-void continue_run(int /*signal_number*/)
+// As the first process of a PID namespace the kernel drops the signals whose
+// action is the default: those a person or a supervisor sends end the run
+// as they would any other, with the status a shell shows for them.
+void end_first_process(int signal_number)
 {
-    const int saved_errno = errno;
-    const int now = run_time();
-    cap_at = cap_at + (now - heard_at);
-    heard_at = now;
-    arm_bounds(now);
-    errno = saved_errno;
+    _exit(128 + signal_number);
 }
 
 // Xlib ends the process itself when the X server fails it: the run still
@@ -484,60 +533,77 @@ bool start_collecting()
     return true;
 }
 
+// Sets `signal_number` to be handled by `action`, dropping one that whoever
+// started us left pending (ignored, it is discarded), and adds it to `set`.
+void handle(int signal_number, const struct sigaction &action, sigset_t *set)
+{
+    signal(signal_number, SIG_IGN);
+    if (sigaction(signal_number, &action, nullptr) == 0) {
+        sigaddset(set, signal_number);
+    }
+}
+
 // A display server that has stopped answering would hold the run, and its
-// caller, for ever; a crash in the libraries, or a library's own exit, would
-// end it with no line.
+// caller, for ever; a crash in the libraries, a signal, or a library's own
+// exit would end it with no line. Settings made here keep the rule at
+// end_run: every handler is async-signal-safe.
 void guard_run()
 {
     snprintf(server_silent, sizeof server_silent, "The display server did not answer within %d seconds",
              silence_seconds);
-    snprintf(output_silent, sizeof output_silent, "Timed out after %d seconds", silence_seconds);
+    snprintf(timed_out, sizeof timed_out, "Timed out after %d seconds", silence_seconds);
     snprintf(gave_up, sizeof gave_up, "Gave up after %d seconds", cap_seconds);
+    first_realtime_signal = SIGRTMIN;
+    // The CPU timers our caller may have left armed survive exec, and would
+    // end the run with no line: they are none of the run's.
+    const itimerval disarmed{};
+    setitimer(ITIMER_VIRTUAL, &disarmed, nullptr);
+    setitimer(ITIMER_PROF, &disarmed, nullptr);
     // A crash on a stack that has run out must still find room for its line.
     static char signal_stack[1 << 16];
     stack_t stack{};
     stack.ss_sp = signal_stack;
     stack.ss_size = sizeof signal_stack;
     sigaltstack(&stack, nullptr);
+    // SA_ONSTACK: the stack above. SA_RESTART: a signal that does not end
+    // the run breaks none of the libraries' system calls. No SA_NODEFER, and
+    // every signal blocked while a handler runs: a storm of them is taken one
+    // at a time, never nested; end_run lets the clock alone in.
     struct sigaction action {};
-    action.sa_handler = end_signalled_run;
-    action.sa_flags = SA_NODEFER | SA_ONSTACK;
-    sigemptyset(&action.sa_mask);
+    action.sa_sigaction = end_signalled_run;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+    sigfillset(&action.sa_mask);
+    sigset_t guarded;
+    sigemptyset(&guarded);
+    for (const ending &known : endings) {
+        handle(known.signal_number, action, &guarded);
+    }
+    for (int signal_number = first_realtime_signal; signal_number <= SIGRTMAX; ++signal_number) {
+        handle(signal_number, action, &guarded);
+    }
     // Where our caller ignores SIGPIPE, a write to a closed pipe or
     // connection fails instead, and is reported as such.
     struct sigaction pipe_action {};
     sigaction(SIGPIPE, nullptr, &pipe_action);
-    sigset_t guarded;
-    sigemptyset(&guarded);
-    for (const crash &known : crashes) {
-        sigaddset(&guarded, known.signal_number);
-    }
-    sigaddset(&guarded, SIGALRM);
     if (pipe_action.sa_handler != SIG_IGN) {
-        sigaddset(&guarded, SIGPIPE);
+        handle(SIGPIPE, action, &guarded);
     }
-    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-        if (sigismember(&guarded, signal_number) == 1) {
-            // Ignored, a signal left pending by whoever started us is dropped.
-            signal(signal_number, SIG_IGN);
-            sigaction(signal_number, &action, nullptr);
+    if (getpid() == 1) {
+        struct sigaction first_process {};
+        first_process.sa_handler = end_first_process;
+        sigfillset(&first_process.sa_mask);
+        for (const int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+            handle(signal_number, first_process, &guarded);
         }
     }
-    // A continuation must not break in while the alarm is being decided, nor
-    // the alarm while the continuation moves the bounds.
-    struct sigaction continue_action {};
-    continue_action.sa_handler = continue_run;
-    continue_action.sa_flags = SA_RESTART | SA_ONSTACK;
-    sigemptyset(&continue_action.sa_mask);
-    sigaddset(&continue_action.sa_mask, SIGALRM);
-    sigaction(SIGCONT, &continue_action, nullptr);
-    sigaddset(&guarded, SIGCONT);
-    // Blocked by whoever started us, the alarm would never come.
+    action.sa_sigaction = count_tick;
+    handle(SIGALRM, action, &guarded);
+    // Blocked by whoever started us, the clock would never tick.
     sigprocmask(SIG_UNBLOCK, &guarded, nullptr);
     on_exit(end_exited_run, nullptr);
-    clock_gettime(CLOCK_MONOTONIC, &run_start);
-    bounded = 1;
-    heard_from();
+    const auto tick_us = static_cast<suseconds_t>(tick_ms) * 1000;
+    const itimerval ticks{{0, tick_us}, {0, tick_us}};
+    setitimer(ITIMER_REAL, &ticks, nullptr);
     // SDL's own handlers would only note TERM and INT, and a hung run could
     // then be stopped by nothing short of SIGKILL.
     SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
@@ -581,6 +647,10 @@ int spare_the_desktop_session()
     if (linked.patch < first_sdl3_patch || session_bus == nullptr || session_bus[0] == '\0' ||
         strncmp(session_bus, "autolaunch:", strlen("autolaunch:")) == 0) {
         setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    } else {
+        // A reply waited for may then be the bus's.
+        snprintf(server_silent, sizeof server_silent,
+                 "The display server or the session bus did not answer within %d seconds", silence_seconds);
     }
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "disabled:", 1);
     // On compositors that draw no window decorations SDL would load libdecor
@@ -635,26 +705,39 @@ bool fell_back()
     return driver != nullptr && strcmp(driver, "offscreen") == 0 && (requested == nullptr || *requested == '\0');
 }
 
-// The DRM cards with a connected output, a bit each, card0's the lowest.
-// sysfs lists each card's outputs with their status (card0-Virtual-1/status);
-// reading it takes no DRM master, as opening the card would where nobody
-// holds it.
-unsigned long connected_cards()
+// The card SDL_KMSDRM_DEVICE_INDEX names, read as SDL reads it (a whole
+// number that is not negative once made an int), or -1 where it names none.
+int named_card()
 {
-    unsigned long cards = 0;
+    const char *named = getenv("SDL_KMSDRM_DEVICE_INDEX");
+    if (named == nullptr || *named == '\0') {
+        return -1;
+    }
+    char *number_end = nullptr;
+    const int card = static_cast<int>(strtol(named, &number_end, 10));
+    return *number_end == '\0' && card >= 0 ? card : -1;
+}
+
+// The DRM cards with a connected output, a bit each, card0's the lowest;
+// cards past the 64th are not looked at. sysfs lists each card's outputs
+// with their status (card0-Virtual-1/status); reading it takes no DRM
+// master, as opening the card would where nobody holds it.
+std::uint64_t connected_cards()
+{
+    std::uint64_t cards = 0;
     glob_t outputs{};
     glob("/sys/class/drm/card*-*/status", 0, nullptr, &outputs);
     for (size_t i = 0; i < outputs.gl_pathc; ++i) {
         char *number_end = nullptr;
         const long card = strtol(outputs.gl_pathv[i] + strlen("/sys/class/drm/card"), &number_end, 10);
-        if (*number_end != '-' || card < 0 || card >= static_cast<long>(sizeof cards * CHAR_BIT)) {
+        if (*number_end != '-' || card < 0 || card >= 64) {
             continue;
         }
         const int file = open(outputs.gl_pathv[i], O_RDONLY | O_CLOEXEC);
         if (file >= 0) {
             char status[sizeof "connected\n"] = "";
             if (read(file, status, sizeof status - 1) > 0 && strcmp(status, "connected\n") == 0) {
-                cards |= 1UL << card;
+                cards |= std::uint64_t{1} << card;
             }
             close(file);
         }
@@ -672,18 +755,20 @@ unsigned long connected_cards()
 // there is one, and -1 where it has the right one, is not on the console,
 // or was told by the user which card to take. Off the console nothing is
 // read.
-int first_card_missed()
+int card_to_take()
 {
     const char *driver = SDL_GetCurrentVideoDriver();
     const bool console = driver != nullptr && strcmp(driver, "KMSDRM") == 0;
-    if (getenv("SDL_KMSDRM_DEVICE_INDEX") != nullptr || (!console && !fell_back())) {
+    if (named_card() >= 0 || (!console && !fell_back())) {
         return -1;
     }
-    const unsigned long cards = connected_cards();
-    if (console && (cards & (cards - 1)) == 0) {
+    const std::uint64_t cards = connected_cards();
+    // With one card connected, SDL on the console has taken it.
+    const bool just_one = (cards & (cards - 1)) == 0;
+    if (console && just_one) {
         return -1;
     }
-    for (int card = 0; cards >> card != 0; ++card) {
+    for (int card = 0; card < 64 && cards >> card != 0; ++card) {
         char device[sizeof "/dev/dri/card-2147483648"];
         snprintf(device, sizeof device, "/dev/dri/card%d", card);
         if ((cards >> card & 1) != 0 && access(device, R_OK | W_OK) == 0) {
@@ -698,14 +783,14 @@ int first_card_missed()
 int bring_up_video()
 {
     int initialized = SDL_Init(SDL_INIT_VIDEO);
-    const int first_card = initialized == 0 ? first_card_missed() : -1;
-    if (first_card >= 0) {
+    const int card = initialized == 0 ? card_to_take() : -1;
+    if (card >= 0) {
         // Brought up again with the hints set before, which SDL_Quit would
-        // clear.
+        // clear; overriding, as a value SDL ignores still hides a hint.
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         char index[sizeof "-2147483648"];
-        snprintf(index, sizeof index, "%d", first_card);
-        SDL_SetHint(SDL_HINT_KMSDRM_DEVICE_INDEX, index);
+        snprintf(index, sizeof index, "%d", card);
+        SDL_SetHintWithPriority(SDL_HINT_KMSDRM_DEVICE_INDEX, index, SDL_HINT_OVERRIDE);
         initialized = SDL_InitSubSystem(SDL_INIT_VIDEO);
     }
     return initialized;
@@ -713,37 +798,135 @@ int bring_up_video()
 
 // Why SDL failed on a console where the user named a card with no connected
 // output: its own text is then one left over from its shutdown. Null where
-// no such card was named, or another video driver was asked for.
+// no such card was named, or the console was not what failed: another video
+// driver was asked for, or a display server answered.
 const char *named_card_unconnected()
 {
-    const char *named = getenv("SDL_KMSDRM_DEVICE_INDEX");
+    const int card = named_card();
     const char *requested = getenv("SDL_VIDEODRIVER");
-    char *number_end = nullptr;
-    const long card = named != nullptr ? strtol(named, &number_end, 10) : -1;
-    if (card < 0 || *number_end != '\0' || number_end == named ||
-        (requested != nullptr && *requested != '\0' && strcasecmp(requested, "kmsdrm") != 0) ||
-        (card < static_cast<long>(sizeof(unsigned long) * CHAR_BIT) && (connected_cards() >> card & 1) != 0)) {
+    const bool console_failed = requested == nullptr || *requested == '\0' ? display_answered == 0
+                                                                            : strcasecmp(requested, "kmsdrm") == 0;
+    if (card < 0 || card >= 64 || !console_failed || (connected_cards() >> card & 1) != 0) {
         return nullptr;
     }
-    static char reason[sizeof "SDL_KMSDRM_DEVICE_INDEX names card-9223372036854775808, which has no connected output"];
-    snprintf(reason, sizeof reason, "SDL_KMSDRM_DEVICE_INDEX names card%ld, which has no connected output", card);
+    static char reason[sizeof "SDL_KMSDRM_DEVICE_INDEX names card, which has no connected output" + 64];
+    snprintf(reason, sizeof reason, "SDL_KMSDRM_DEVICE_INDEX names card%s, which has no connected output",
+             getenv("SDL_KMSDRM_DEVICE_INDEX"));
     return reason;
+}
+
+// What the run had to try where no display system could be reached and
+// the libraries said nothing: the variables as our caller set them, and
+// the console's cards.
+const char *what_was_tried(const char *display, const char *wayland_display)
+{
+    const std::uint64_t cards = connected_cards();
+    int card = 0;
+    while (card < 63 && (cards >> card & 1) == 0) {
+        ++card;
+    }
+    char console[sizeof "/dev/dri/card-2147483648: " + 64] = "no DRM card with a connected output";
+    if (cards != 0) {
+        const int length = snprintf(console, sizeof console, "/dev/dri/card%d", card);
+        if (access(console, R_OK | W_OK) != 0) {
+            snprintf(console + length, sizeof console - static_cast<size_t>(length), ": %s", strerrordesc_np(errno));
+        }
+    }
+    const bool display_set = display != nullptr && *display != '\0';
+    const bool wayland_set = wayland_display != nullptr && *wayland_display != '\0';
+    static char tried[line_size];
+    snprintf(tried, sizeof tried, "%s%s, %s%s, %s", display_set ? "DISPLAY=" : "DISPLAY unset",
+             display_set ? display : "", wayland_set ? "WAYLAND_DISPLAY=" : "WAYLAND_DISPLAY unset",
+             wayland_set ? wayland_display : "", console);
+    return tried;
 }
 
 } // namespace
 
+// The libraries' waits, and the calls they begin them with, pass through
+// here, each marked as a wait the run knows: it takes the name for the
+// linker only, as the C library's header may define it too, and is exported
+// for the libraries (see CMakeLists.txt).
+
 // libxcb, libwayland and libdbus wait for every reply in poll(), whatever
-// else they call: each reply heard begins the silence anew. It takes the
-// name for the linker only, as the C library's header may define poll too.
+// else they call: each reply heard begins the silence anew. A signal that
+// does not end the run does not end the wait either.
 extern "C" int wait_for_reply(pollfd *fds, nfds_t nfds, int timeout) __asm__("poll");
 extern "C" int wait_for_reply(pollfd *fds, nfds_t nfds, int timeout)
 {
-    timespec wait{timeout / 1000, timeout % 1000 * 1000000L};
-    const int ready = ppoll(fds, nfds, timeout < 0 ? nullptr : &wait, nullptr);
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += timeout / 1000;
+    deadline.tv_nsec += timeout % 1000 * 1000000L;
+    timespec left{timeout / 1000, timeout % 1000 * 1000000L};
+    const std::sig_atomic_t outer_wait = waiting_for;
+    if (outer_wait == unnamed) {
+        waiting_for = display_server;
+    }
+    int ready = 0;
+    while ((ready = ppoll(fds, nfds, timeout < 0 ? nullptr : &left, nullptr)) < 0 && errno == EINTR) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long left_ns = ((deadline.tv_sec - now.tv_sec) * 1000000000LL) + (deadline.tv_nsec - now.tv_nsec);
+        left = {static_cast<time_t>(left_ns > 0 ? left_ns / 1000000000 : 0),
+                static_cast<long>(left_ns > 0 ? left_ns % 1000000000 : 0)};
+    }
+    waiting_for = outer_wait;
     if (ready > 0) {
+        display_answered = 1;
         heard_from();
     }
     return ready;
+}
+
+// A connection being made to a display server (or the session bus) is a
+// wait for it too.
+extern "C" int connect_to_server(int socket, const sockaddr *address, socklen_t size) __asm__("connect");
+extern "C" int connect_to_server(int socket, const sockaddr *address, socklen_t size)
+{
+    static int (*real_connect)(int, const sockaddr *, socklen_t) = nullptr;
+    if (real_connect == nullptr) {
+        real_connect = reinterpret_cast<int (*)(int, const sockaddr *, socklen_t)>(dlsym(RTLD_NEXT, "connect"));
+    }
+    const std::sig_atomic_t outer_wait = waiting_for;
+    if (outer_wait == unnamed) {
+        waiting_for = display_server;
+    }
+    const int connected = real_connect(socket, address, size);
+    waiting_for = outer_wait;
+    if (connected == 0) {
+        heard_from();
+    }
+    return connected;
+}
+
+// A display named by host (DISPLAY=host:0) is looked up first, by the C
+// library's resolver, which waits where no answer is heard: the lookup is
+// bounded by the resolver's own timeouts and the cap, and where it fails
+// says so, as the libraries say their failures, to be the cause.
+extern "C" int look_up_address(const char *node, const char *service, const addrinfo *hints, addrinfo **found)
+    __asm__("getaddrinfo");
+extern "C" int look_up_address(const char *node, const char *service, const addrinfo *hints, addrinfo **found)
+{
+    static int (*real_getaddrinfo)(const char *, const char *, const addrinfo *, addrinfo **) = nullptr;
+    if (real_getaddrinfo == nullptr) {
+        real_getaddrinfo = reinterpret_cast<int (*)(const char *, const char *, const addrinfo *, addrinfo **)>(
+            dlsym(RTLD_NEXT, "getaddrinfo"));
+    }
+    const char *name = node != nullptr ? node : "";
+    snprintf(lookup_gave_up, sizeof lookup_gave_up, "Gave up after %d seconds looking up %s", cap_seconds, name);
+    const std::sig_atomic_t outer_wait = waiting_for;
+    waiting_for = name_lookup;
+    const int failure = real_getaddrinfo(node, service, hints, found);
+    const int lookup_errno = errno;
+    waiting_for = outer_wait;
+    heard_from();
+    if (failure != 0) {
+        dprintf(STDERR_FILENO, "Looking up %s failed: %s\n", name,
+                failure == EAI_SYSTEM ? strerrordesc_np(lookup_errno) : gai_strerror(failure));
+    }
+    errno = lookup_errno;
+    return failure;
 }
 
 int main()
@@ -756,6 +939,10 @@ int main()
         return end_run(1, strerrordesc_np(errno));
     }
     guard_run();
+    // What the run has to try, as our caller set it: the settings next may
+    // change it.
+    const char *display = getenv("DISPLAY");
+    const char *wayland_display = getenv("WAYLAND_DISPLAY");
     const int compose = spare_the_desktop_session();
     if (compose < 0 && (errno == EMFILE || errno == ENFILE)) {
         return end_run(1, strerrordesc_np(errno));
@@ -766,14 +953,18 @@ int main()
     if (compose >= 0) {
         close(compose);
     }
+    const char *none = "No available video device";
     if (initialized != 0) {
         const char *reason = named_card_unconnected();
-        return end_run(1, reason != nullptr ? reason : SDL_GetError());
+        if (reason == nullptr) {
+            reason = SDL_GetError();
+        }
+        return end_run(1, reason, strcmp(reason, none) == 0 ? what_was_tried(display, wayland_display) : nullptr);
     }
     // With no display system to reach, the library falls back to a virtual
     // display whose size means nothing; only report one that was asked for.
     if (fell_back()) {
-        const int status = end_run(1, "No available video device");
+        const int status = end_run(1, none, what_was_tried(display, wayland_display));
         SDL_Quit();
         return status;
     }

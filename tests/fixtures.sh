@@ -17,6 +17,11 @@ broken() {
     echo "BROKEN TEST ENVIRONMENT: $*"
     exit 1
 }
+# skip WHY: the group cannot run here, for that reason.
+skip() {
+    echo "SKIPPED: $*"
+    exit 77
+}
 # wait_for COMMAND...: true once COMMAND is, false after ten seconds.
 wait_for() {
     for _ in $(seq 100); do "$@" && return; sleep 0.1; done
@@ -214,21 +219,27 @@ kwin_layout() {
         >"$1.layout" 2>&1 || broken "kwin did not take the layout ${*:2}: $(tail -n 3 "$1.layout")"
 }
 
-# x_proxy VAR DISPLAY REPLIES [ROUND_TRIP]: starts a proxy in front of the
-# local X server DISPLAY that holds each chunk half of ROUND_TRIP seconds (0)
-# each way, as a link that long would, and closes each connection once the
-# server has sent its setup reply and REPLIES more messages (-1: never), as a
-# server dying at that moment would; VAR gets the proxy's display, on TCP.
+# x_proxy VAR DISPLAY REPLIES [ROUND_TRIP [HELD_UNTIL]]: starts a proxy in
+# front of the local X server DISPLAY that holds each chunk half of
+# ROUND_TRIP seconds (0) each way, as a link that long would, and closes each
+# connection once the server has sent its setup reply and REPLIES more
+# messages (-1: never), as a server dying at that moment would; with
+# HELD_UNTIL, its queue is kept full, so that a connect() to it hangs, until
+# that file exists. VAR gets the proxy's display, on TCP.
 x_proxy() {
-    perl -e 'use IO::Socket::INET; use IO::Socket::UNIX; use IO::Select; use Time::HiRes qw(time);
-        my ($path, $limit, $delay) = @ARGV; my $listen;
+    perl -e 'use IO::Socket::INET; use IO::Socket::UNIX; use IO::Select; use Time::HiRes qw(time sleep);
+        my ($path, $limit, $delay, $held) = @ARGV; my $listen;
         for my $n (50 .. 99) {
-            $listen = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 6000 + $n, Listen => 5)
+            $listen = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 6000 + $n, Listen => 1)
                 and print("$n\n"), last;
         }
+        my @fillers = map { IO::Socket::INET->new(PeerAddr => "127.0.0.1", PeerPort => $listen->sockport,
+            Blocking => 0) } 1 .. ($held ? 4 : 0);
+        my %filler = map { $_->sockport => 1 } @fillers;
         close STDOUT; $SIG{CHLD} = "IGNORE";
+        sleep 0.1 until !$held || -e $held;
         while (my $client = $listen->accept) {
-            if (fork) { close $client; next }
+            if ($filler{$client->peerport} || fork) { close $client; next }
             my $server = IO::Socket::UNIX->new(Peer => $path) or die "no X server at $path";
             my $ready = IO::Select->new($client, $server); my $replies = 0; my @held;
             while (1) {
@@ -240,27 +251,43 @@ x_proxy() {
                 }
                 while (@held && $held[0][0] <= time) { my $chunk = shift @held; syswrite($chunk->[1], $chunk->[2]) }
             }
-        }' "/tmp/.X11-unix/X${2#:}" "$3" "${4:-0}" >"$tmp/$1" &
+        }' "/tmp/.X11-unix/X${2#:}" "$3" "${4:-0}" "${5:-}" >"$tmp/$1" &
     servers+=($!)
     wait_for test -s "$tmp/$1" || broken "the X proxy did not start"
     printf -v "$1" '127.0.0.1:%s' "$(cat "$tmp/$1")"
 }
 
-# unaccepting VAR: starts a listener in X's TCP range that accepts nothing
-# and whose queue is already full, so that a connect() to it hangs; VAR gets
-# its display.
-unaccepting() {
-    perl -e 'use IO::Socket::INET; my $listen;
-        for my $n (50 .. 99) {
-            $listen = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 6000 + $n, Listen => 0)
-                and print("$n\n"), last;
-        }
-        my @queued = map { IO::Socket::INET->new(PeerAddr => $listen->sockhost, PeerPort => $listen->sockport,
-            Blocking => 0) } 1 .. 2;
-        close STDOUT; sleep' >"$tmp/$1" &
-    servers+=($!)
-    wait_for test -s "$tmp/$1" || broken "the unaccepting listener did not start"
-    printf -v "$1" '127.0.0.1:%s' "$(cat "$tmp/$1")"
+# name_server ANSWER: in the current network namespace, answers DNS queries
+# on 127.0.0.1 for any name: A queries with 127.0.0.1 if ANSWER is 1, and
+# never AAAA queries, which makes glibc's resolver try three times.
+name_server() {
+    perl -e 'use IO::Socket::INET;
+        my $socket = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 53, Proto => "udp") or die;
+        while (my $from = $socket->recv(my $query, 512)) {
+            my ($type) = unpack "n", substr($query, index($query, "\0", 12) + 1, 2);
+            next unless $type == 1 && $ARGV[0];
+            $socket->send(substr($query, 0, 2) . pack("n5", 0x8180, 1, 1, 0, 0) . substr($query, 12) .
+                pack("n3Nn", 0xc00c, 1, 1, 60, 4) . pack("C4", 127, 0, 0, 1), 0, $from);
+        }' "$1" &
+}
+
+# in_named_network ANSWER COMMAND...: runs COMMAND in network and mount
+# namespaces of its own, whose resolver is name_server ANSWER, with DISPLAY
+# naming, as far.test, an X server there of 1234x567, stopped after.
+in_named_network() {
+    local answer=$1 status dir
+    shift
+    dir=$(mktemp -d "$tmp/named.XXXXXX")
+    ip link set lo up && echo 'nameserver 127.0.0.1' >"$dir/resolv.conf" &&
+        mount --bind "$dir/resolv.conf" /etc/resolv.conf || { echo "no namespace of our own" >&2; return 125; }
+    name_server "$answer"
+    Xvfb -listen tcp -nolisten unix -noreset -displayfd 3 -screen 0 1234x567x24 3>"$dir/display" 2>/dev/null &
+    wait_for test -s "$dir/display" || { echo "Xvfb did not start" >&2; return 125; }
+    DISPLAY=far.test:$(cat "$dir/display") "$@"
+    status=$?
+    kill $(jobs -p)
+    wait
+    return $status
 }
 
 # console_guest ARCH TOOL PROBE: builds, in $tmp/ARCH, a Linux guest of

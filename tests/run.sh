@@ -114,7 +114,22 @@ killed_at_random() {
         [ "$ended" = 0 ] || return
     done
 }
-export -f stop_after_line one_line killed_at_random forget_x
+# stormed SIGNAL COMMAND...: runs COMMAND and, once it waits in poll(),
+# sends it SIGNAL in a tight loop for a second; the status is COMMAND's.
+stormed() {
+    local signal=$1 command
+    shift
+    "$@" &
+    command=$!
+    wait_for grep -q poll "/proc/$command/wchan"
+    timeout 1 perl -e '1 while kill @ARGV' "$signal" "$command"
+    wait "$command"
+}
+# Run a command as the first process of a PID namespace, or in network and
+# mount namespaces of its own.
+namespace=(unshare --pid --fork) by_name=(unshare -mn)
+[ "$(id -u)" = 0 ] || namespace=(unshare --map-root-user --pid --fork) by_name=(unshare --map-root-user -mn)
+export -f stop_after_line one_line killed_at_random forget_x stormed in_named_network name_server
 export report='Current Display Resolution'
 
 # Rows that bound time only to catch a hang allow an emulator four times as
@@ -192,6 +207,9 @@ multi-output)
     *) off=(0 "$report: 64x64\n" '') ;;
     esac
     check 'x11: every output switched off' "${off[@]}" "$on_x11 && xrandr --output DUMMY0 --off --output DUMMY1 --off && tool"
+    # A card named for the console takes no blame for X11.
+    check 'x11: every output switched off, SDL_KMSDRM_DEVICE_INDEX left set' "${off[@]}" \
+        "$on_x11 && xrandr --output DUMMY0 --off --output DUMMY1 --off && SDL_KMSDRM_DEVICE_INDEX=0 tool"
     sway_compositor runtime 1234x567
     on_wayland="export XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-1;"
     check 'wayland: an output turned 90 degrees' 0 "$report: 567x1234\n" '' \
@@ -209,9 +227,12 @@ multi-output)
     check 'wayland: two outputs' 0 "$report: 1234x567\n" '' "$on_wayland tool"
     ;;
 no-display)
-    none='SDL initialization failed: No available video device\n'
+    ! grep -qsx connected /sys/class/drm/card*-*/status || skip "this machine has a screen on a DRM card"
+    # What the run had to try is the cause, where the libraries say nothing.
+    none='SDL initialization failed: No available video device (DISPLAY unset, WAYLAND_DISPLAY unset, no DRM card with a connected output)\n'
     check 'no display' 1 '' "$none" 'tool'
     check 'no display, with arguments' 1 '' "$none" 'tool --help x'
+    check 'a stale DISPLAY' 1 '' "${none/DISPLAY unset/DISPLAY=:99}" 'DISPLAY=:99 tool'
     # libwayland would add a line of its own about the missing directory.
     check 'no display, no runtime directory' 1 '' "$none" 'unset XDG_RUNTIME_DIR; tool'
     check 'wayland asked for, no runtime directory' 1 '' \
@@ -220,6 +241,9 @@ no-display)
         'SDL_VIDEODRIVER=x11 tool'
     check 'offscreen asked for' 0 "$report: 1024x768\n" '' 'SDL_VIDEODRIVER=offscreen tool'
     check 'dummy asked for' 0 "$report: 1024x768\n" '' 'SDL_VIDEODRIVER=dummy tool'
+    # A card number too large for an int, which SDL passes over.
+    check 'kmsdrm asked for, SDL_KMSDRM_DEVICE_INDEX out of range' 1 '' 'SDL initialization failed: kmsdrm not available\n' \
+        'SDL_VIDEODRIVER=kmsdrm SDL_KMSDRM_DEVICE_INDEX=99999999999999999999 tool'
     ;;
 streams)
     xvfb one 1234x567
@@ -231,6 +255,11 @@ streams)
     check 'stderr closed, query fails' 1 'SDL_Quit\n' '' \
         "DISPLAY=$one STAND_IN_MODE=-1 STAND_IN_ERROR=gone stood_in 2>&-"
     check 'all closed' 1 '' '' "DISPLAY=$one tool <&- >&- 2>&-"
+    # As Node's libuv leaves it.
+    check 'stdout left non-blocking, full for a second' 0 "$report: 1234x567\n" '' \
+        "DISPLAY=$one perl -e 'use Fcntl; pipe(my \$out, my \$in); fcntl(\$in, F_SETFL, O_NONBLOCK);
+            1 while syswrite(\$in, q(x) x 4096); if (!fork) { open(STDOUT, q(>&), \$in); exec @ARGV }
+            close \$in; sleep 1; local \$/; print <\$out> =~ s/^x*//r; wait; exit(\$? >> 8)' \$EMULATOR \$TOOL"
     ;;
 stand-in)
     # The stand-in writes SDL_Quit to standard output when the program calls
@@ -300,10 +329,11 @@ bounded)
     # Far enough for a run to take longer than 25 seconds: SDL 2 makes about
     # 86 round trips, SDL 3 about 130.
     x_proxy far_away "$far" -1 "$(by_sdl 0.3 0.2)"
-    x_proxy trickling "$far" -1 8
+    x_proxy trickling "$far" -1 1.5
     xvfb hung tcp 1234x567
     kill -STOP "${servers[-1]}"
-    unaccepting unaccepted
+    x_proxy unaccepted "$far" -1 0 "$tmp/never"
+    x_proxy accepted_late "$far" -1 0 "$tmp/accept"
     sway_compositor hung_wayland 1234x567
     kill -STOP "${servers[-1]}"
     sway_compositor healthy 800x600
@@ -315,9 +345,43 @@ bounded)
     weston_compositor seatless 1234x567
     beside="DISPLAY=$hung XDG_RUNTIME_DIR=$healthy WAYLAND_DISPLAY=wayland-1"
     at_once check 'x11: a live server far away' 0 "$report: 1234x567\n" '' "DISPLAY=$far_away tool" $((60 * pace))
-    # A reply every 8 seconds, for ever; the clock runs 48 seconds ahead.
+    # A reply every 1.5 seconds, for ever, on a clock that runs five times as
+    # fast: 7.5 seconds of running each.
     at_once check 'x11: a server that trickles, at the cap' 1 '' 'SDL initialization failed: Gave up after 60 seconds\n' \
-        "DISPLAY=$trickling STAND_IN_CLOCK_AHEAD=48 stood_in" $cap
+        "DISPLAY=$trickling STAND_IN_TIMER_SPEED=5 stood_in" $cap
+    # Only a stop stops the clock; SIGCONT alone does nothing to it.
+    at_once check 'x11: server stopped, SIGCONT every 0.2 seconds' 1 '' "$silent" \
+        "DISPLAY=$hung \$EMULATOR \$TOOL & while kill -CONT \$! 2>/dev/null; do sleep 0.2; done; wait \$!" $silence
+    # Someone else's SIGALRM, and a stop, while connect() waits.
+    at_once check 'x11 over tcp: SIGALRM and a stop while the connection is held' 0 "$report: 1234x567\n" '' \
+        "DISPLAY=$accepted_late \$EMULATOR \$TOOL & wait_for grep -q wait_woken /proc/\$!/wchan
+        kill -ALRM \$!; kill -STOP \$!; sleep 1; kill -CONT \$!; touch $tmp/accept; wait \$!"
+    at_once check 'x11 stopped: a storm of SIGALRM, then of SIGABRT' 1 \
+        "${silent}SDL initialization failed: Crashed with SIGABRT (aborted)\n" '' \
+        "for signal in ALRM ABRT; do DISPLAY=$hung stormed \$signal \$EMULATOR \$TOOL 2>&1; done" 15
+    # qemu-user renumbers the real-time signals it passes on.
+    ended='SDL initialization failed: Ended by SIGUSR1 (user-defined signal 1)\n' signals=USR1
+    [ -n "$EMULATOR" ] || ended+='SDL initialization failed: Ended by SIGRTMIN+2 (real-time signal)\n' signals+=' RTMIN+2'
+    at_once check "x11 stopped: ${signals// / and } end the run with a line" 1 "$ended" '' \
+        "for signal in $signals; do DISPLAY=$hung \$EMULATOR \$TOOL 2>&1 & wait_for grep -q poll /proc/\$!/wchan
+            kill -s \$signal \$!; wait \$!; done"
+    # The kernel would drop TERM whose action is the default.
+    [ -n "$EMULATOR" ] || at_once check 'TERM as the first process of a PID namespace' 143 '' '' \
+        "DISPLAY=$hung ${namespace[*]} \$TOOL & wait_for pgrep -P \$! >/dev/null; kill -TERM \$(pgrep -P \$!); wait \$!" 3
+    # What the run waits for is named only where it knows: not the server
+    # for a name being looked up, nor for an authority file nobody writes or
+    # that never ends, while our caller's CPU timers run.
+    at_once check 'x11 by name: a lookup slowed by AAAA queries never answered' 0 "$report: 1234x567\n" '' \
+        "${by_name[*]} bash -c 'in_named_network 1 \$EMULATOR \$TOOL'"
+    at_once check 'x11 by name: a lookup never answered' 1 '' \
+        'SDL initialization failed: No available video device (Looking up far.test failed: Temporary failure in name resolution)\n' \
+        "${by_name[*]} bash -c 'in_named_network 0 \$EMULATOR \$TOOL'"
+    at_once check 'x11: XAUTHORITY a FIFO nobody writes' 1 '' 'SDL initialization failed: Timed out after 10 seconds\n' \
+        "mkfifo $tmp/authority && DISPLAY=$far XAUTHORITY=$tmp/authority tool" $silence
+    at_once check "x11: XAUTHORITY /dev/zero, the caller's CPU timers armed" 1 '' \
+        'SDL initialization failed: Timed out after 10 seconds\n' \
+        "DISPLAY=$far XAUTHORITY=/dev/zero perl -MTime::HiRes=setitimer,ITIMER_VIRTUAL,ITIMER_PROF \
+            -e 'setitimer(ITIMER_VIRTUAL, 0.5); setitimer(ITIMER_PROF, 0.5); exec @ARGV' \$EMULATOR \$TOOL" $silence
     at_once check 'x11: server stopped' 1 '' "$silent" "DISPLAY=$hung tool" $silence
     at_once check 'x11 over tcp: server stopped' 1 '' "$silent" "DISPLAY=127.0.0.1$hung tool" $silence
     at_once check 'x11 over tcp: connection never accepted' 1 '' "$silent" "DISPLAY=$unaccepted tool" $silence
@@ -405,6 +469,9 @@ one-line)
     check 'a forged second line' 1 '' \
         'SDL initialization failed: nonsense\\nCurrent Display Resolution: 9999x9999 not available\n' \
         "SDL_VIDEODRIVER=\$'nonsense\\nCurrent Display Resolution: 9999x9999' tool"
+    check 'a forged second line after a line separator, and a bidi override' 1 '' \
+        'SDL initialization failed: nonsense\\xe2\\x80\\xa8Current Display Resolution: \\xe2\\x80\\xae9999x9999 not available\n' \
+        "SDL_VIDEODRIVER=\$'nonsense\\u2028Current Display Resolution: \\u202e9999x9999' tool"
     long=$(printf 'w%.0s' $(seq 120))
     check 'terminal controls in what a library says' 1 '' \
         "SDL initialization failed: wayland not available (error: socket path \"$tmp/\\\\x1b]0;owned\\\\x07\\\\x1b[2J\\\\r$long\" plus null terminator exceeds 108 bytes)\n" \
@@ -456,15 +523,14 @@ one-line)
         "for bytes in ${ill_formed[*]@Q}; do SDL_VIDEODRIVER=\$(printf \$bytes) tool 2>&1; done |
             perl -MEncode -e 'local \$/; my \$line = <STDIN>; decode(\"UTF-8\", \$line, Encode::FB_CROAK | Encode::LEAVE_SRC); print \$line'"
     # The descriptor named is none of ours, whatever we have opened by then.
-    check 'WAYLAND_SOCKET naming no descriptor' 1 '' 'SDL initialization failed: No available video device\n' \
+    check 'WAYLAND_SOCKET naming no descriptor' 1 '' \
+        'SDL initialization failed: No available video device (DISPLAY unset, WAYLAND_DISPLAY unset, no DRM card with a connected output)\n' \
         'WAYLAND_SOCKET=3 tool 3<&-'
     check "SDL's own early warnings" 0 "$report: 1234x567\n" '' "DISPLAY=$one SDL_DYNAMIC_API=/nonexistent tool"
     check 'the reader gone: SIGPIPE, nothing written' 0 '141\n' '' \
         "{ sleep 0.5; DISPLAY=$one tool; echo \$? >$tmp/piped; } | true; cat $tmp/piped"
     # As the first process of a PID namespace the tool cannot die by its own
     # SIGPIPE, and the write fails instead; the emulator would hang there.
-    namespace=(unshare --pid --fork)
-    [ "$(id -u)" = 0 ] || namespace=(unshare --map-root-user --pid --fork)
     [ -n "$EMULATOR" ] || check 'the reader gone, as PID 1' 0 '1\n' 'Writing to standard output failed: Broken pipe\n' \
         "{ sleep 0.5; DISPLAY=$one ${namespace[*]} \$TOOL; echo \$? >$tmp/pid1; } | true; cat $tmp/pid1"
     ;;
@@ -553,13 +619,6 @@ console)
     # before, while the tool was held at its write (with a switch to the
     # second terminal) and after.
     kept='unicode auto 1 / unicode auto 1' switched='unicode auto 1 / unicode auto 2 / unicode auto 1'
-    # As the session leader the tool may not let go of its terminal: SDL 2.26
-    # leaves it as it was, later SDL takes the switching away from it while
-    # it is up, till the next switch after a run ended by a signal.
-    case $SDL_VERSION in
-    2.26.*) leader=$switched ;;
-    *) leader='unicode auto 1 / unicode process 2 / unicode process 2' ;;
-    esac
     while IFS=';' read -r boot name expected; do
         check "console, $boot: $name" 0 "$expected\n" '' "sed -n 's/^$name: //p' $tmp/$boot.log | tr -d '\r'"
     done <<ROWS
@@ -573,19 +632,21 @@ screen;deadline;1|Writing to standard output failed: Timed out after 10 seconds|
 screen;keys;abc
 screen;xlate;0|$report: 1024x768||xlate auto 1 / xlate auto 1
 screen;xlate TERM;143||xlate auto 1 / xlate auto 2 / xlate auto 1
-screen;session leader TERM;143||$leader
+screen;session leader TERM;143||$switched
 screen;another master;0|$report: 800x600||$kept
 screen;master after;modetest
-screen;unprivileged;1||SDL initialization failed: No available video device|$kept
+screen;unprivileged;1||SDL initialization failed: No available video device (DISPLAY unset, WAYLAND_DISPLAY unset, /dev/dri/card0: Permission denied)|$kept
 screen;stale display;0|$report: 1024x768||$kept
 screen;x11 asked for;1||SDL initialization failed: x11 not available|$kept
 bochs_first;mode;0|$report: 1600x900||$kept
 bochs_first;card1 off;0|$report: 1280x800||$kept
+bochs_first;card1 off, empty index;0|$report: 1280x800||$kept
 bochs_first;index 0;1||SDL initialization failed: SDL_KMSDRM_DEVICE_INDEX names card0, which has no connected output|$kept
 bochs_first;index 1;1||SDL initialization failed: SDL_KMSDRM_DEVICE_INDEX names card1, which has no connected output|$kept
 bochs_first;index 2;0|$report: 1280x800||$kept
 virtio_first;mode;0|$report: 1280x800||$kept
 virtio_first;card0 off;0|$report: 1600x900||$kept
+virtio_first;card0 off, empty index;0|$report: 1600x900||$kept
 virtio_first;index 0;1||SDL initialization failed: SDL_KMSDRM_DEVICE_INDEX names card0, which has no connected output|$kept
 virtio_first;index 1;0|$report: 1600x900||$kept
 ROWS

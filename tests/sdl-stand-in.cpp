@@ -4,14 +4,15 @@
 //   STAND_IN_SIZE=WxH        the real mode query's width and height are replaced
 //   STAND_IN_INIT_SIGNAL=N   SDL_Init raises signal N, as a crash inside it would
 //   STAND_IN_QUIT_SIGNAL=N   SDL_Quit raises signal N, likewise
-//   STAND_IN_CLOCK_AHEAD=S   the monotonic clock runs S seconds ahead after its
-//                            first reading, so that a run's cap comes early
+//   STAND_IN_TIMER_SPEED=N   the real-time interval timer runs N times as
+//                            fast, so that a run's cap comes early
 //   STAND_IN_NO_MEMFD        memfd_create fails with ENOSYS, as in some sandboxes
 // SDL_Quit writes "SDL_Quit" to standard output, so that the tests see how
 // often it is called and, with both streams in one, what came before it.
 #include <SDL.h>
 #include <dlfcn.h>
 #include <sys/mman.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <initializer_list>
 
 template <typename Function> static Function *real(const char *name)
 {
@@ -74,18 +76,17 @@ void SDL_Quit(void)
     real<void()>("SDL_Quit")();
 }
 
-// Looked up on the first call, which comes before any signal handler's.
-int clock_gettime(clockid_t clock, timespec *time) noexcept
+int setitimer(__itimer_which_t which, const itimerval *timer, itimerval *old) noexcept
 {
-    static auto *const real_clock = real<int(clockid_t, timespec *)>("clock_gettime");
-    static const char *const ahead = getenv("STAND_IN_CLOCK_AHEAD");
-    static bool read = false;
-    const int result = real_clock(clock, time);
-    if (ahead != nullptr && clock == CLOCK_MONOTONIC && result == 0) {
-        time->tv_sec += read ? atoi(ahead) : 0;
-        read = true;
+    const char *speed = getenv("STAND_IN_TIMER_SPEED");
+    itimerval faster = *timer;
+    if (speed != nullptr && which == ITIMER_REAL) {
+        for (timeval *time : {&faster.it_interval, &faster.it_value}) {
+            const long long microseconds = (time->tv_sec * 1000000LL + time->tv_usec) / atoi(speed);
+            *time = {static_cast<time_t>(microseconds / 1000000), static_cast<suseconds_t>(microseconds % 1000000)};
+        }
     }
-    return result;
+    return real<int(__itimer_which_t, const itimerval *, itimerval *)>("setitimer")(which, &faster, old);
 }
 
 int memfd_create(const char *name, unsigned int flags) noexcept
