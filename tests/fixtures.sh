@@ -225,10 +225,12 @@ kwin_layout() {
 # connection once the server has sent its setup reply and REPLIES more
 # messages (-1: never), as a server dying at that moment would; with
 # HELD_UNTIL, its queue is kept full, so that a connect() to it hangs, until
-# that file exists. VAR gets the proxy's display, on TCP.
+# that file exists. VAR gets the proxy's display, on TCP, and $tmp/VAR.trips
+# a line for each connection closed: the round trips it made (the times the
+# server spoke after the client).
 x_proxy() {
     perl -e 'use IO::Socket::INET; use IO::Socket::UNIX; use IO::Select; use Time::HiRes qw(time sleep);
-        my ($path, $limit, $delay, $held) = @ARGV; my $listen;
+        my ($path, $limit, $delay, $held, $trips_log) = @ARGV; my $listen;
         for my $n (50 .. 99) {
             $listen = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 6000 + $n, Listen => 1)
                 and print("$n\n"), last;
@@ -241,17 +243,20 @@ x_proxy() {
         while (my $client = $listen->accept) {
             if ($filler{$client->peerport} || fork) { close $client; next }
             my $server = IO::Socket::UNIX->new(Peer => $path) or die "no X server at $path";
-            my $ready = IO::Select->new($client, $server); my $replies = 0; my @held;
+            my $ready = IO::Select->new($client, $server); my ($replies, $trips, $last) = (0, 0, 0); my @held;
+            my $done = sub { open(my $log, ">>", $trips_log) or exit; print $log "$trips\n"; exit };
             while (1) {
                 my $wait = @held ? $held[0][0] - time : undef;
                 for my $from ($ready->can_read(defined $wait && $wait < 0 ? 0 : $wait)) {
-                    exit unless sysread($from, my $data, 65536);
-                    exit if $from == $server && $limit >= 0 && $replies++ > $limit;
+                    $done->() unless sysread($from, my $data, 65536);
+                    $done->() if $from == $server && $limit >= 0 && $replies++ > $limit;
+                    $trips++ if $from == $server && $last == $client;
+                    $last = $from;
                     push @held, [time + $delay / 2, $from == $server ? $client : $server, $data];
                 }
                 while (@held && $held[0][0] <= time) { my $chunk = shift @held; syswrite($chunk->[1], $chunk->[2]) }
             }
-        }' "/tmp/.X11-unix/X${2#:}" "$3" "${4:-0}" "${5:-}" >"$tmp/$1" &
+        }' "/tmp/.X11-unix/X${2#:}" "$3" "${4:-0}" "${5:-}" "$tmp/$1.trips" >"$tmp/$1" &
     servers+=($!)
     wait_for test -s "$tmp/$1" || broken "the X proxy did not start"
     printf -v "$1" '127.0.0.1:%s' "$(cat "$tmp/$1")"

@@ -183,6 +183,12 @@ x11)
     # run starts may outlive it.
     check 'no session bus, nothing left running' 0 "$report: 1234x567\n" '' \
         "unset DBUS_SESSION_BUS_ADDRESS; DISPLAY=$one RUN_MARK=$tmp tool; ! grep -las RUN_MARK=$tmp /proc/[0-9]*/environ"
+    # SDL's atoms in one round trip, each extension asked about once, no
+    # keyboard extension: the round trips of a run, as a proxy counts them.
+    x_proxy counted "$one" -1 0
+    check "at most $(by_sdl 40 72) round trips" 0 "$report: 1234x567\n" '' \
+        "DISPLAY=$counted tool && wait_for bash -c '! pgrep -P ${servers[-1]} >/dev/null' &&
+            [ \$((\$(paste -sd+ $tmp/counted.trips))) -le $(by_sdl 40 72) ]"
     ;;
 wayland)
     sway_compositor runtime 1234x567
@@ -328,9 +334,9 @@ bounded)
     # The rows run at once: the group takes as long as the far server.
     silent='SDL initialization failed: The display server did not answer within 10 seconds\n'
     xvfb far 1234x567
-    # Far enough for a run to take longer than 25 seconds: SDL 2 makes about
-    # 86 round trips, SDL 3 about 130.
-    x_proxy far_away "$far" -1 "$(by_sdl 0.3 0.2)"
+    # Far enough for a run to take longer than its 10 seconds of silence:
+    # SDL 2 makes about 38 round trips, SDL 3 about 70 once it has its atoms.
+    x_proxy far_away "$far" -1 "$(by_sdl 0.4 0.2)"
     x_proxy trickling "$far" -1 1.5
     xvfb hung tcp 1234x567
     kill -STOP "${servers[-1]}"
@@ -427,8 +433,8 @@ quiet)
     # The leak checker cannot work under strace.
     traced="ASAN_OPTIONS=\${ASAN_OPTIONS:-}:detect_leaks=0 strace -f -qq -e trace=open,openat -o $tmp/opened $EMULATOR \$TOOL"
     unread=(-e /sys/class/drm -e /dev/dri)
-    check 'x11: nothing read for the console' 0 "$report: 1234x567\n" '' \
-        "DISPLAY=$seat_x $traced && ! grep ${unread[*]} $tmp/opened >&2"
+    check 'x11: nothing read for the console or an input method' 0 "$report: 1234x567\n" '' \
+        "DISPLAY=$seat_x $traced && ! grep ${unread[*]} -e /X11/locale/ $tmp/opened >&2"
     unread+=(-e /Compose)
     [ "$(by_sdl 2 3)" = 3 ] || unread+=(-e /libdecor/)
     for compositor in weston kde; do
