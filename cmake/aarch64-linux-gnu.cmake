@@ -1,10 +1,6 @@
-# Cross-builds for 64-bit Arm with Debian's cross compiler and arm64 libraries
-# (dpkg --add-architecture arm64; g++-aarch64-linux-gnu, libsdl2-dev:arm64),
-# and runs the tests under qemu-user.
-set(CMAKE_SYSTEM_NAME Linux)
+# 64-bit Arm, which Debian names arm64.
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
-set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64)
-# Debian names the architecture arm64.
+set(CROSS_TRIPLET aarch64-linux-gnu)
+set(CROSS_QEMU qemu-aarch64)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)

@@ -724,31 +724,40 @@ int named_card()
     return *number_end == '\0' && card >= 0 ? card : -1;
 }
 
-// The DRM cards with a connected output, a bit each, card0's the lowest;
-// cards past the 64th are not looked at. sysfs lists each card's outputs
-// with their status (card0-Virtual-1/status); reading it takes no DRM
-// master, as opening the card would where nobody holds it.
-std::uint64_t connected_cards()
+// Whether the outputs sysfs lists for `pattern` (/sys/class/drm/card0-*)
+// include a connected one: each lists its status (card0-Virtual-1/status),
+// and reading it takes no DRM master, as opening the card would where
+// nobody holds it. With `cards`, each card's number with one sets its bit
+// there, card0's the lowest; cards past the 64th are not looked at.
+bool connected_outputs(const char *pattern, std::uint64_t *cards)
 {
-    std::uint64_t cards = 0;
+    bool connected = false;
     glob_t outputs{};
-    glob("/sys/class/drm/card*-*/status", 0, nullptr, &outputs);
+    glob(pattern, 0, nullptr, &outputs);
     for (size_t i = 0; i < outputs.gl_pathc; ++i) {
-        char *number_end = nullptr;
-        const long card = strtol(outputs.gl_pathv[i] + strlen("/sys/class/drm/card"), &number_end, 10);
-        if (*number_end != '-' || card < 0 || card >= 64) {
-            continue;
-        }
         const int file = open(outputs.gl_pathv[i], O_RDONLY | O_CLOEXEC);
-        if (file >= 0) {
-            char status[sizeof "connected\n"] = "";
-            if (read(file, status, sizeof status - 1) > 0 && strcmp(status, "connected\n") == 0) {
-                cards |= std::uint64_t{1} << card;
+        char status[sizeof "connected\n"] = "";
+        if (file >= 0 && read(file, status, sizeof status - 1) > 0 && strcmp(status, "connected\n") == 0) {
+            connected = true;
+            char *number_end = nullptr;
+            const long card = strtol(outputs.gl_pathv[i] + strlen("/sys/class/drm/card"), &number_end, 10);
+            if (cards != nullptr && *number_end == '-' && card >= 0 && card < 64) {
+                *cards |= std::uint64_t{1} << card;
             }
+        }
+        if (file >= 0) {
             close(file);
         }
     }
     globfree(&outputs);
+    return connected;
+}
+
+// The DRM cards with a connected output, a bit each, card0's the lowest.
+std::uint64_t connected_cards()
+{
+    std::uint64_t cards = 0;
+    connected_outputs("/sys/class/drm/card*-*/status", &cards);
     return cards;
 }
 
@@ -812,7 +821,9 @@ const char *named_card_unconnected()
     const char *requested = getenv("SDL_VIDEODRIVER");
     const bool console_failed = requested == nullptr || *requested == '\0' ? display_answered == 0
                                                                             : strcasecmp(requested, "kmsdrm") == 0;
-    if (card < 0 || card >= 64 || !console_failed || (connected_cards() >> card & 1) != 0) {
+    char pattern[sizeof "/sys/class/drm/card-2147483648-*/status"];
+    snprintf(pattern, sizeof pattern, "/sys/class/drm/card%d-*/status", card);
+    if (card < 0 || !console_failed || connected_outputs(pattern, nullptr)) {
         return nullptr;
     }
     static char reason[sizeof "SDL_KMSDRM_DEVICE_INDEX names card, which has no connected output" + 64];

@@ -296,16 +296,18 @@ in_named_network() {
 }
 
 # console_guest ARCH TOOL PROBE: builds, in $tmp/ARCH, a Linux guest of
-# Debian's architecture ARCH (amd64, arm64) to boot with qemu: Debian's
+# Debian's architecture ARCH (amd64, arm64, armhf, riscv64) to boot with qemu: Debian's
 # kernel, and an initramfs with busybox, modetest, the tool and the probe
 # with the libraries they load, and the modules for the display adapters and
 # keyboards; the first process runs console-init.sh.
 console_guest() {
-    local dir=$tmp/$1 triplet root image parts package merged module target libraries
+    local dir=$tmp/$1 triplet root flavour image parts package merged module target libraries
     triplet=$(dpkg-architecture -qDEB_HOST_MULTIARCH -a"$1" 2>/dev/null)
     root=$dir/root
     mkdir -p "$dir/debs" "$root"/{dev,proc,sys,tmp,etc}
-    image=$(apt-cache depends "linux-image-$1:$1" | sed -n 's/ *Depends: \(linux-image-[^ :]*\).*/\1/p' | head -n 1)
+    flavour=$1
+    [ "$1" != armhf ] || flavour=armmp
+    image=$(apt-cache depends "linux-image-$flavour:$1" | sed -n 's/ *Depends: \(linux-image-[^ :]*\).*/\1/p' | head -n 1)
     # Later releases split the kernel's package into the kernel, its modules and the rest.
     parts=$(apt-cache depends "$image:$1" | sed -n "s/ *Depends: \(linux-\(base\|binary\|modules\)-[^ :]*\).*/\1:$1/p")
     (cd "$dir/debs" && apt-get download -q "busybox-static:$1" "libdrm-tests:$1" "$image:$1" $parts \
@@ -313,8 +315,8 @@ console_guest() {
     for package in "$dir"/debs/*.deb; do dpkg-deb -x "$package" "$dir/unpacked"; done
     # Later releases' packages hold their files in /usr only.
     for merged in bin lib; do [ -e "$dir/unpacked/$merged" ] || ln -s "usr/$merged" "$dir/unpacked/$merged"; done
-    cp "$(ls "$dir"/unpacked/boot/vmlinuz-* "$dir"/unpacked/lib/modules/*/vmlinuz 2>/dev/null | head -n 1)" "$dir/kernel" ||
-        broken "Debian's kernel for $1 holds no vmlinuz"
+    cp "$(ls "$dir"/unpacked/boot/vmlinu[xz]-* "$dir"/unpacked/lib/modules/*/vmlinuz 2>/dev/null | head -n 1)" "$dir/kernel" ||
+        broken "Debian's kernel for $1 holds no vmlinuz or vmlinux"
     cp "$dir/unpacked/bin/busybox" "$dir/unpacked/usr/bin/modetest" "${@:2}" "$(dirname "$0")/console-init.sh" "$root/" ||
         broken "busybox or modetest is not where Debian's packages for $1 put them"
     mv "$root/console-init.sh" "$root/init"
@@ -369,7 +371,9 @@ console_boot() {
     local machine console
     case $2 in
     amd64) machine=(qemu-system-x86_64 -vga none) console=ttyS0 ;;
-    *) machine=(qemu-system-aarch64 -M virt -cpu cortex-a57 -device virtio-keyboard-pci) console=ttyAMA0 ;;
+    arm64) machine=(qemu-system-aarch64 -M virt -cpu cortex-a57 -device virtio-keyboard-pci) console=ttyAMA0 ;;
+    armhf) machine=(qemu-system-arm -M virt,highmem=off -cpu cortex-a15 -device virtio-keyboard-pci) console=ttyAMA0 ;;
+    riscv64) machine=(qemu-system-riscv64 -M virt -device virtio-keyboard-pci) console=ttyS0 ;;
     esac
     mkfifo "$tmp/$1.monitor.in" "$tmp/$1.monitor.out"
     for device in $3; do machine+=(-device "$device"); done

@@ -17,6 +17,10 @@
 constexpr unsigned native_arch = AUDIT_ARCH_X86_64;
 #elif defined(__aarch64__)
 constexpr unsigned native_arch = AUDIT_ARCH_AARCH64;
+#elif defined(__arm__)
+constexpr unsigned native_arch = AUDIT_ARCH_ARM;
+#elif defined(__riscv)
+constexpr unsigned native_arch = AUDIT_ARCH_RISCV64;
 #endif
 
 int main(int argc, char **argv)
