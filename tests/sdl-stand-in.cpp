@@ -76,6 +76,13 @@ void SDL_Quit(void)
     real<void()>("SDL_Quit")();
 }
 
+// With a 64-bit time_t on a 32-bit machine (Debian 13's armhf) glibc names
+// the call otherwise, and so does the declaration this definition follows.
+#if defined __USE_TIME_BITS64 && __TIMESIZE == 32
+constexpr char setitimer_name[] = "__setitimer64";
+#else
+constexpr char setitimer_name[] = "setitimer";
+#endif
 int setitimer(__itimer_which_t which, const itimerval *timer, itimerval *old) noexcept
 {
     const char *speed = getenv("STAND_IN_TIMER_SPEED");
@@ -86,7 +93,7 @@ int setitimer(__itimer_which_t which, const itimerval *timer, itimerval *old) no
             *time = {static_cast<time_t>(microseconds / 1000000), static_cast<suseconds_t>(microseconds % 1000000)};
         }
     }
-    return real<int(__itimer_which_t, const itimerval *, itimerval *)>("setitimer")(which, &faster, old);
+    return real<int(__itimer_which_t, const itimerval *, itimerval *)>(setitimer_name)(which, &faster, old);
 }
 
 int memfd_create(const char *name, unsigned int flags) noexcept
