@@ -1,6 +1,5 @@
-// SDL alone, called as a program that does nothing else would call it: the
-// measure the tests hold the tool to. Succeeds if SDL reports the mode of a
-// display it reached (not its virtual fallback); prints nothing.
+// SDL alone, as a program that does nothing else would call it, the measure
+// the tool is held to: succeeds if SDL reports a mode of a display it reached.
 #include <SDL.h>
 
 int main()

@@ -1,6 +1,6 @@
-// Prints how a virtual terminal treats its keyboard and its switching, as
-// "KEYBOARD VT_MODE ACTIVE_VT" (unicode auto 1), having first set the
-// keyboard to MODE if one is given. Usage: console-probe TTY [MODE]
+// Usage: console-probe TTY [MODE]: prints how a virtual terminal treats its
+// keyboard and its switching, "KEYBOARD VT_MODE ACTIVE_VT" (unicode auto 1),
+// having first set the keyboard to MODE, if given.
 #include <fcntl.h>
 #include <linux/kd.h>
 #include <linux/vt.h>
@@ -28,5 +28,4 @@ int main(int argc, char **argv)
         return 1;
     }
     printf("%s %s %d\n", modes[keyboard], switching.mode == VT_AUTO ? "auto" : "process", state.v_active);
-    return 0;
 }

@@ -1,6 +1,5 @@
-// Runs a command as a strict sandbox would: memfd_create is refused (ENOSYS)
-// and so is opening a file with O_TMPFILE (EOPNOTSUPP).
-// Usage: sandboxed COMMAND [ARG...]
+// Usage: sandboxed COMMAND [ARG...]: runs COMMAND as a strict sandbox would,
+// refusing memfd_create (ENOSYS) and opening with O_TMPFILE (EOPNOTSUPP).
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/filter.h>

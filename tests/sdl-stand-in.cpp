@@ -4,8 +4,7 @@
 //   STAND_IN_SIZE=WxH        the real mode query's width and height are replaced
 //   STAND_IN_INIT_SIGNAL=N   SDL_Init raises signal N, as a crash inside it would
 //   STAND_IN_QUIT_SIGNAL=N   SDL_Quit raises signal N, likewise
-//   STAND_IN_TIMER_SPEED=N   the real-time interval timer runs N times as
-//                            fast, so that a run's cap comes early
+//   STAND_IN_TIMER_SPEED=N   the real-time interval timer runs N times as fast
 //   STAND_IN_NO_MEMFD        memfd_create fails with ENOSYS, as in some sandboxes
 // SDL_Quit writes "SDL_Quit" to standard output, so that the tests see how
 // often it is called and, with both streams in one, what came before it.
@@ -19,7 +18,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <initializer_list>
 
 template <typename Function> static Function *real(const char *name)
@@ -27,23 +25,22 @@ template <typename Function> static Function *real(const char *name)
     return reinterpret_cast<Function *>(dlsym(RTLD_NEXT, name));
 }
 
+// Whether `variable` forces a result, into `*result`, with its error text.
 static bool forced(const char *variable, int *result)
 {
     const char *value = getenv(variable);
-    if (value == nullptr) {
-        return false;
-    }
-    *result = atoi(value);
     const char *error = getenv("STAND_IN_ERROR");
-    SDL_SetError("%s", error != nullptr ? error : "");
-    return true;
+    if (value != nullptr) {
+        *result = atoi(value);
+        SDL_SetError("%s", error != nullptr ? error : "");
+    }
+    return value != nullptr;
 }
 
 static void raise_if_asked(const char *variable)
 {
-    const char *signal_number = getenv(variable);
-    if (signal_number != nullptr) {
-        raise(atoi(signal_number));
+    if (getenv(variable) != nullptr) {
+        raise(atoi(getenv(variable)));
     }
 }
 
@@ -57,21 +54,16 @@ int SDL_Init(Uint32 flags)
 int SDL_GetCurrentDisplayMode(int display, SDL_DisplayMode *mode)
 {
     int result = 0;
-    if (forced("STAND_IN_MODE", &result)) {
-        return result;
-    }
-    result = real<int(int, SDL_DisplayMode *)>("SDL_GetCurrentDisplayMode")(display, mode);
-    const char *size = getenv("STAND_IN_SIZE");
-    if (size != nullptr) {
-        sscanf(size, "%dx%d", &mode->w, &mode->h);
+    if (!forced("STAND_IN_MODE", &result)) {
+        result = real<int(int, SDL_DisplayMode *)>("SDL_GetCurrentDisplayMode")(display, mode);
+        sscanf(getenv("STAND_IN_SIZE") != nullptr ? getenv("STAND_IN_SIZE") : "", "%dx%d", &mode->w, &mode->h);
     }
     return result;
 }
 
 void SDL_Quit(void)
 {
-    static const char marker[] = "SDL_Quit\n";
-    (void)!write(STDOUT_FILENO, marker, sizeof marker - 1);
+    (void)!write(STDOUT_FILENO, "SDL_Quit\n", 9);
     raise_if_asked("STAND_IN_QUIT_SIGNAL");
     real<void()>("SDL_Quit")();
 }
@@ -85,22 +77,20 @@ constexpr char setitimer_name[] = "setitimer";
 #endif
 int setitimer(__itimer_which_t which, const itimerval *timer, itimerval *old) noexcept
 {
-    const char *speed = getenv("STAND_IN_TIMER_SPEED");
     itimerval faster = *timer;
-    if (speed != nullptr && which == ITIMER_REAL) {
-        for (timeval *time : {&faster.it_interval, &faster.it_value}) {
-            const long long microseconds = (time->tv_sec * 1000000LL + time->tv_usec) / atoi(speed);
-            *time = {static_cast<time_t>(microseconds / 1000000), static_cast<suseconds_t>(microseconds % 1000000)};
-        }
+    for (timeval *time : {&faster.it_interval, &faster.it_value}) {
+        const char *speed = getenv("STAND_IN_TIMER_SPEED");
+        const long long microseconds = (time->tv_sec * 1000000LL + time->tv_usec) / (speed ? atoi(speed) : 1);
+        *time = {static_cast<time_t>(microseconds / 1000000), static_cast<suseconds_t>(microseconds % 1000000)};
     }
     return real<int(__itimer_which_t, const itimerval *, itimerval *)>(setitimer_name)(which, &faster, old);
 }
 
 int memfd_create(const char *name, unsigned int flags) noexcept
 {
-    if (getenv("STAND_IN_NO_MEMFD") != nullptr) {
-        errno = ENOSYS;
-        return -1;
+    if (getenv("STAND_IN_NO_MEMFD") == nullptr) {
+        return real<int(const char *, unsigned int)>("memfd_create")(name, flags);
     }
-    return real<int(const char *, unsigned int)>("memfd_create")(name, flags);
+    errno = ENOSYS;
+    return -1;
 }
