@@ -123,15 +123,17 @@ const char *ending_reason(int signal_number)
     size_t end = sizeof "Ended by SIGRTMIN+" - 1;
     const int offset = signal_number - first_realtime_signal;
     if (offset >= 10) {
-        realtime[end++] = static_cast<char>('0' + offset / 10 % 10);
+        realtime[end++] = static_cast<char>('0' + (offset / 10 % 10));
     }
-    realtime[end++] = static_cast<char>('0' + offset % 10);
+    realtime[end++] = static_cast<char>('0' + (offset % 10));
     memcpy(realtime + end, " (real-time signal)", sizeof " (real-time signal)");
     return realtime;
 }
 
 // A tick of the run's own timer (SI_KERNEL): the clock moves on, and a bound
 // that has passed ends the run. Someone else's SIGALRM moves nothing.
+// sa_sigaction's type fixes the parameters, const or not.
+// cppcheck-suppress constParameterCallback
 void count_tick(int /*signal_number*/, siginfo_t *info, void * /*context*/)
 {
     if (info->si_code != SI_KERNEL) {

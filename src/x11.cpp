@@ -40,10 +40,10 @@ Display *atoms_fetched_for = nullptr;
 // What the server said of each extension asked about, while its display
 // is open.
 struct extension {
-    Display *display;
-    char name[32];
-    Bool present;
-    int opcode, event, error;
+    Display *display = nullptr;
+    char name[32] = {};
+    Bool present = False;
+    int opcode = 0, event = 0, error = 0;
 };
 extension extensions_asked[16];
 
