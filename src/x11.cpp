@@ -81,6 +81,21 @@ extern "C" XIM XOpenIM(Display * /*display*/, XrmDatabase /*database*/, char * /
     return nullptr;
 }
 
+// SDL 3 (as of 3.4.18) also asks to be called when an input method
+// appears, which has libX11 load its locale database as above. None is
+// wanted: nothing is registered, as where the locale has no input methods.
+extern "C" Bool XRegisterIMInstantiateCallback(Display * /*display*/, XrmDatabase /*database*/, char * /*name*/,
+                                               char * /*class_name*/, XIDProc /*callback*/, XPointer /*data*/)
+{
+    return False;
+}
+
+extern "C" Bool XUnregisterIMInstantiateCallback(Display * /*display*/, XrmDatabase /*database*/, char * /*name*/,
+                                                 char * /*class_name*/, XIDProc /*callback*/, XPointer /*data*/)
+{
+    return False;
+}
+
 // The first of SDL's atoms that it asks for brings the others with it, in
 // one round trip, into libX11's cache; every atom is still interned by
 // libX11 itself, from its cache or from the server.
