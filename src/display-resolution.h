@@ -13,6 +13,8 @@
 #ifndef DISPLAY_RESOLUTION_H
 #define DISPLAY_RESOLUTION_H
 
+#include <poll.h>
+
 #include <climits>
 #include <csignal>
 #include <cstddef>
@@ -40,6 +42,9 @@ int end_run(int status, const char *size_or_reason, const char *cause_if_silent 
 
 // guard.cpp. Set once a display server has answered while SDL came up.
 extern volatile std::sig_atomic_t display_answered;
+// The C library's ppoll, for waits of the run's own: the name ppoll is the
+// libraries' door, which the executable takes. Async-signal-safe.
+extern decltype(&ppoll) const c_library_ppoll;
 void guard_run();
 void heard_from();
 void name_the_bus_in_silence();

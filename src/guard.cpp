@@ -1,6 +1,6 @@
 // display-resolution: the guard. The run's clock and its bounds, the
 // signal handlers that end a run with its line, and the calls the libraries
-// wait in (poll, connect, getaddrinfo), which the executable defines and
+// wait in (poll, ppoll, connect, getaddrinfo), which the executable defines and
 // exports, so that it hears each answer and knows what it waits for.
 //
 // Signal safety: the handlers, and what they call here and in line.cpp, run
@@ -27,7 +27,18 @@
 #include <ctime>
 #include <initializer_list>
 
+// ppoll's name for the linker: where time_t grew to 64 bits on a 32-bit
+// machine (Debian 13's armhf), the C library's header and every library
+// built with it call it __ppoll64.
+#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
+#define PPOLL_NAME "__ppoll64"
+#else
+#define PPOLL_NAME "ppoll"
+#endif
+
 volatile std::sig_atomic_t display_answered = 0;
+// Looked up before main, so that no handler need look it up.
+decltype(&ppoll) const c_library_ppoll = reinterpret_cast<decltype(&ppoll)>(dlsym(RTLD_NEXT, PPOLL_NAME));
 
 namespace {
 
@@ -305,23 +316,28 @@ void name_the_bus_in_silence()
 // linker only, as the C library's header may define it too, and is exported
 // for the libraries (see CMakeLists.txt).
 
-// libxcb, libwayland and libdbus wait for every reply in poll(), whatever
-// else they call: each reply heard begins the silence anew. A signal that
-// does not end the run does not end the wait either.
-extern "C" int wait_for_reply(pollfd *fds, nfds_t nfds, int timeout) __asm__("poll");
-extern "C" int wait_for_reply(pollfd *fds, nfds_t nfds, int timeout)
+// libxcb, libdbus and libwayland wait for every reply in poll(), or (from
+// libwayland 1.26, and SDL 3) in ppoll(), whatever else they call: each
+// reply heard begins the silence anew. A signal that does not end the run
+// does not end the wait either. timeout: how long the caller would wait,
+// nullptr for as long as it takes.
+namespace {
+int wait_for_reply(pollfd *fds, nfds_t nfds, const timespec *timeout, const sigset_t *mask)
 {
     timespec deadline{};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += timeout / 1000;
-    deadline.tv_nsec += timeout % 1000 * 1000000L;
-    timespec left{timeout / 1000, timeout % 1000 * 1000000L};
+    timespec left{};
+    if (timeout != nullptr) {
+        left = *timeout;
+        deadline.tv_sec += left.tv_sec;
+        deadline.tv_nsec += left.tv_nsec;
+    }
     const std::sig_atomic_t outer_wait = waiting_for;
     if (outer_wait == unnamed) {
         waiting_for = display_server;
     }
     int ready = 0;
-    while ((ready = ppoll(fds, nfds, timeout < 0 ? nullptr : &left, nullptr)) < 0 && errno == EINTR) {
+    while ((ready = c_library_ppoll(fds, nfds, timeout == nullptr ? nullptr : &left, mask)) < 0 && errno == EINTR) {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         const long long left_ns = ((deadline.tv_sec - now.tv_sec) * 1000000000LL) + (deadline.tv_nsec - now.tv_nsec);
@@ -334,6 +350,24 @@ extern "C" int wait_for_reply(pollfd *fds, nfds_t nfds, int timeout)
         heard_from();
     }
     return ready;
+}
+
+} // namespace
+
+// The two names of the wait, for the linker only, as the C library's header
+// may define them too. timeout_ms: as poll(2), negative for no limit.
+extern "C" int poll_for_reply(pollfd *fds, nfds_t nfds, int timeout_ms) __asm__("poll");
+extern "C" int poll_for_reply(pollfd *fds, nfds_t nfds, int timeout_ms)
+{
+    const timespec timeout{timeout_ms / 1000, timeout_ms % 1000 * 1000000L};
+    return wait_for_reply(fds, nfds, timeout_ms < 0 ? nullptr : &timeout, nullptr);
+}
+
+extern "C" int ppoll_for_reply(pollfd *fds, nfds_t nfds, const timespec *timeout, const sigset_t *mask)
+    __asm__(PPOLL_NAME);
+extern "C" int ppoll_for_reply(pollfd *fds, nfds_t nfds, const timespec *timeout, const sigset_t *mask)
+{
+    return wait_for_reply(fds, nfds, timeout, mask);
 }
 
 // A connection being made to a display server (or the session bus) is a

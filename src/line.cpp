@@ -102,9 +102,9 @@ bool write_line(int descriptor, const char *line, size_t length)
             heard_from();
         } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             // Left non-blocking by our caller, and full for now: wait for
-            // room. Not poll, which is the libraries' door.
+            // room, as the run's own wait, not the libraries'.
             pollfd room{descriptor, POLLOUT, 0};
-            ppoll(&room, 1, nullptr, nullptr);
+            c_library_ppoll(&room, 1, nullptr, nullptr);
         } else if (written == 0 || errno != EINTR) {
             return false;
         }
