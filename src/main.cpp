@@ -109,7 +109,8 @@ int spare_the_desktop_session()
     // Suspending the screensaver would reset the X server's idle time.
     SDL_SetHintWithPriority(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1", SDL_HINT_OVERRIDE);
     // No bus: no inhibition, no input-method context, and no bus daemon
-    // autolaunched to outlive us. An unknown transport fails at once. Only
+    // autolaunched to outlive us. An unknown transport fails at once, as does a
+    // bus the caller disabled: neither is a bus to wait for. Only
     // SDL 3 (behind sdl2-compat) keeps the session bus, to ask GNOME which
     // monitor is primary: that one is its display 0. It starts no input
     // method unasked, and with the screensaver allowed it sends no inhibition.
@@ -117,7 +118,8 @@ int spare_the_desktop_session()
     SDL_GetVersion(&linked);
     const char *session_bus = getenv("DBUS_SESSION_BUS_ADDRESS");
     if (linked.patch < first_sdl3_patch || session_bus == nullptr || session_bus[0] == '\0' ||
-        strncmp(session_bus, "autolaunch:", strlen("autolaunch:")) == 0) {
+        strncmp(session_bus, "autolaunch:", strlen("autolaunch:")) == 0 ||
+        strncmp(session_bus, "disabled:", strlen("disabled:")) == 0) {
         setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     } else {
         name_the_bus_in_silence();
