@@ -16,9 +16,11 @@ sway_compositor healthy 800x600
 xvfb once 1234x567 && once_server=${servers[-1]}
 xvfb unread 1234x567
 xvfb paused 1234x567 && paused_server=${servers[-1]}
-# SDL's atoms at once, each extension asked once, no XKB: a run's round trips.
-check "at most $(by_sdl 40 72) round trips" 0 "$report: 1234x567\n" '' -- DISPLAY=$counted bash -c \
-    "tool && wait_for bash -c '! pgrep -P $counting >/dev/null' && [ \$((\$(paste -sd+ $tmp/counted.trips))) -le $(by_sdl 40 72) ]"
+# SDL's atoms at once, each extension asked once, no XKB: a run's round trips,
+# once a first run has made the atoms SDL 3 wants (SDL 3 makes each alone).
+check "at most $(by_sdl 40 72) round trips" 0 "$report: 1234x567\n" '' -- DISPLAY=$counted bash -c "for run in 1 2; do
+    : >$tmp/counted.trips && tool >$tmp/counted.out && wait_for bash -c '! pgrep -P $counting >/dev/null' || exit; done &&
+    cat $tmp/counted.out && [ \$((\$(paste -sd+ $tmp/counted.trips))) -le $(by_sdl 40 72) ]"
 at_once check -t $((60 * pace)) 'x11: a live server far away' 0 "$report: 1234x567\n" '' -- DISPLAY=$far_away tool
 # A reply every 1.5 s, for ever, on a clock five times as fast: 7.5 s each.
 at_once check -t $cap 'x11: a server that trickles, at the cap' 1 '' 'SDL initialization failed: Gave up after 60 seconds\n' -- \
