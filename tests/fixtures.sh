@@ -279,6 +279,7 @@ console_boot() {
     armhf) machine=(qemu-system-arm -M virt,highmem=off -cpu cortex-a15 -device virtio-keyboard-pci) console=ttyAMA0 ;;
     riscv64) machine=(qemu-system-riscv64 -M virt -device virtio-keyboard-pci) console=ttyS0 ;;
     esac
+    command -v "${machine[0]}" >/dev/null || broken "no ${machine[0]} to boot the $2 guest"
     mkfifo "$tmp/$1.monitor.in" "$tmp/$1.monitor.out"
     for device in $3; do machine+=(-device "$device"); done
     timeout 600 "${machine[@]}" -accel tcg -m 1024 -nodefaults -no-reboot -display none \
