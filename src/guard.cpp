@@ -354,8 +354,7 @@ int wait_for_reply(pollfd *fds, nfds_t nfds, const timespec *timeout, const sigs
 
 } // namespace
 
-// The two names of the wait, for the linker only, as the C library's header
-// may define them too. timeout_ms: as poll(2), negative for no limit.
+// The wait's two names. timeout_ms: as poll(2), negative for no limit.
 extern "C" int poll_for_reply(pollfd *fds, nfds_t nfds, int timeout_ms) __asm__("poll");
 extern "C" int poll_for_reply(pollfd *fds, nfds_t nfds, int timeout_ms)
 {
