@@ -87,9 +87,10 @@ for signal in TERM INT; do
     at_once check -t 3 "$signal ends a hung run" 124 '' '' -- \
         "${beside[@]}" timeout -s $signal 2 env --default-signal=INT $EMULATOR "$TOOL"
 done
-# The kernel would drop a TERM whose action is the default.
+# The kernel would drop a TERM whose action is the default: sent once the run waits.
 at_once check -t 3 -s "${EMULATOR:+the emulator would hang there}" 'TERM as the first process of a PID namespace' 143 '' '' -- \
-    DISPLAY=$hung bash -c "${namespace[*]} \$TOOL & wait_for pgrep -P \$! >/dev/null; kill -TERM \$(pgrep -P \$!); wait \$!"
+    DISPLAY=$hung bash -c "${namespace[*]} \$TOOL & wait_for pgrep -P \$! >/dev/null; p=\$(pgrep -P \$!)
+        wait_for grep -q poll /proc/\$p/wchan; kill -TERM \$p; wait \$!"
 check 'the reader gone: SIGPIPE, nothing written' 0 '141\n' '' -- \
     DISPLAY=$one bash -c '{ sleep 0.5; tool; echo $? >$tmp/piped; } | true; cat $tmp/piped'
 # As the first process of a PID namespace the write fails instead.
