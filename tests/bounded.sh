@@ -56,7 +56,7 @@ at_once check 'x11 over tcp: SIGALRM and a stop while the connection is held' 0 
     DISPLAY=$accepted_late bash -c "$EMULATOR \$TOOL & wait_for grep -q wait_woken /proc/\$!/wchan
         kill -ALRM \$!; kill -STOP \$!; sleep 1; kill -CONT \$!; touch $tmp/accept; wait \$!"
 # The server is named only where it was waited for: not for a name looked up,
-# nor an authority file nobody writes or that never ends (CPU timers armed).
+# nor an authority file nobody writes or that never ends (read niced, on the CPU: the cap as limit).
 at_once check 'x11 by name: a lookup slowed by AAAA queries never answered' 0 "$report: 1234x567\n" '' -- \
     "${by_name[@]}" bash -c 'in_named_network 1 tool'
 at_once check 'x11 by name: a lookup never answered' 1 '' \
@@ -65,7 +65,7 @@ at_once check 'x11 by name: a lookup never answered' 1 '' \
 mkfifo "$tmp/authority"
 at_once check -t $silence 'x11: XAUTHORITY a FIFO nobody writes' 1 '' 'SDL initialization failed: Timed out after 10 seconds\n' -- \
     DISPLAY=$far XAUTHORITY=$tmp/authority tool
-at_once check -t $silence "x11: XAUTHORITY /dev/zero, the caller's CPU timers armed" 1 '' \
+at_once check -t $cap "x11: XAUTHORITY /dev/zero, the caller's CPU timers armed" 1 '' \
     'SDL initialization failed: Timed out after 10 seconds\n' -- DISPLAY=$far XAUTHORITY=/dev/zero \
     nice perl -MTime::HiRes=setitimer,ITIMER_VIRTUAL,ITIMER_PROF \
     -e 'setitimer(ITIMER_VIRTUAL, 0.5); setitimer(ITIMER_PROF, 0.5); exec @ARGV' $EMULATOR "$TOOL"
