@@ -18,6 +18,8 @@ if [ "$1" != cases ]; then
     for _ in $(seq 100); do [ -e "/dev/dri/card$((${cards:-1} - 1))" ] && break; sleep 0.1; done
     echo 'nobody:x:65534:65534::/:/bin/sh' >/etc/passwd
     setsid -c /init cases </dev/tty1 >/dev/console 2>&1
+    # Setting its modes waits for the line to send all, or the kernel's last words cut in.
+    stty -F /dev/console "$(stty -F /dev/console -g)"
     poweroff -f
 fi
 # Job control, so that a job in the background takes INT as usual.
@@ -67,9 +69,7 @@ run 'stale display' env DISPLAY=:9 WAYLAND_DISPLAY=wayland-9 XDG_RUNTIME_DIR=/tm
 run 'x11 asked for' env SDL_VIDEODRIVER=x11 $tool
 for signal in TERM INT HUP SEGV; do held "$signal" $signal $tool; done
 # Keys typed once a run has ended reach the shell.
-echo 'keys?'
-read -r -t 60 typed
-echo "keys: $typed"
+echo 'keys?'; read -r -t 60 typed; echo "keys: $typed"
 probe xlate >/dev/null
 run xlate $tool && held 'xlate TERM' TERM $tool
 probe unicode >/dev/null
