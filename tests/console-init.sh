@@ -3,8 +3,8 @@
 # first virtual terminal, prints "NAME: RESULT" on the serial line, and powers
 # off. Its command line's "vgem" puts a render-only device first, "bochs-last"
 # loads bochs after virtio, "cards=N" waits for N cards; "cases=cards
-# off=CARD" runs the first case, then with CARD's outputs off, and with
-# SDL_KMSDRM_DEVICE_INDEX naming each card.
+# off=CARD" runs the first case, then with CARD's outputs off, with
+# SDL_KMSDRM_DEVICE_INDEX naming each card, and held to its deadline.
 if [ "$1" != cases ]; then
     /bin/busybox --install -s /bin
     mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /dev
@@ -61,6 +61,7 @@ if grep -q cases=cards /proc/cmdline; then
     # An empty index, which SDL passes over, changes nothing.
     run "$off off, empty index" env SDL_KMSDRM_DEVICE_INDEX= $tool
     for card in /dev/dri/card*; do run "index ${card#/dev/dri/card}" env SDL_KMSDRM_DEVICE_INDEX="${card#/dev/dri/card}" $tool; done
+    held deadline none $tool
     exit
 fi
 run kmsdrm env SDL_VIDEODRIVER=kmsdrm $tool
@@ -88,7 +89,3 @@ run unprivileged su -s $tool nobody
 set +m
 tty=/dev/tty2
 held 'session leader TERM' TERM sh -c "exec setsid -c $tool </dev/tty2"
-tty=/dev/tty1
-set -m
-timeout 5 chvt 1
-held deadline none $tool

@@ -121,7 +121,6 @@ screen;TERM;143||$switched
 screen;INT;130||$switched
 screen;HUP;129||$switched
 screen;SEGV;1|Writing to standard output failed: Crashed with SIGSEGV (segmentation fault)|$switched
-screen;deadline;1|Writing to standard output failed: Timed out after 10 seconds|$switched
 screen;keys;abc
 screen;xlate;0|$report: 1024x768||xlate auto 1 / xlate auto 1
 screen;xlate TERM;143||xlate auto 1 / xlate auto 2 / xlate auto 1
@@ -137,10 +136,12 @@ bochs_first;card1 off, empty index;0|$report: 1280x800||$kept
 bochs_first;index 0;1||SDL initialization failed: SDL_KMSDRM_DEVICE_INDEX names card0, which has no connected output|$kept
 bochs_first;index 1;1||SDL initialization failed: SDL_KMSDRM_DEVICE_INDEX names card1, which has no connected output|$kept
 bochs_first;index 2;0|$report: 1280x800||$kept
+bochs_first;deadline;1|Writing to standard output failed: Timed out after 10 seconds|$switched
 virtio_first;mode;0|$report: 1280x800||$kept
 virtio_first;card0 off;0|$report: 1600x900||$kept
 virtio_first;card0 off, empty index;0|$report: 1600x900||$kept
 virtio_first;index 0;1||SDL initialization failed: SDL_KMSDRM_DEVICE_INDEX names card0, which has no connected output|$kept
 virtio_first;index 1;0|$report: 1600x900||$kept
+virtio_first;deadline;1|Writing to standard output failed: Timed out after 10 seconds|$switched
 ROWS
 finish
