@@ -57,9 +57,9 @@ at_once check 'x11 over tcp: SIGALRM and a stop while the connection is held' 0 
         kill -ALRM \$!; kill -STOP \$!; sleep 1; kill -CONT \$!; touch $tmp/accept; wait \$!"
 # The server is named only where it was waited for: not for a name looked up,
 # nor an authority file nobody writes or that never ends (read niced, on the CPU: the cap as limit).
-at_once check 'x11 by name: a lookup slowed by AAAA queries never answered' 0 "$report: 1234x567\n" '' -- \
+at_once check -t $((45 * pace)) 'x11 by name: a lookup slowed by AAAA queries never answered' 0 "$report: 1234x567\n" '' -- \
     "${by_name[@]}" bash -c 'in_named_network 1 tool'
-at_once check 'x11 by name: a lookup never answered' 1 '' \
+at_once check -t $((45 * pace)) 'x11 by name: a lookup never answered' 1 '' \
     'SDL initialization failed: No available video device (Looking up far.test failed: Temporary failure in name resolution)\n' -- \
     "${by_name[@]}" bash -c 'in_named_network 0 tool'
 mkfifo "$tmp/authority"

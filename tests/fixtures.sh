@@ -7,8 +7,8 @@ as_user=()
 private_dir() { mkdir -m 700 "$1" && { [ -z "${as_user[*]}" ] || chown nobody "$1"; }; }
 # broken WHY: the test environment, not the tool, is at fault; stop here.
 broken() { echo "BROKEN TEST ENVIRONMENT: $*"; exit 1; }
-# wait_for COMMAND...: true once COMMAND is, false after ten seconds.
-wait_for() { for _ in $(seq 100); do "$@" && return; sleep 0.1; done; false; }
+# wait_for COMMAND...: true once COMMAND is, false after WAIT_S seconds (10).
+wait_for() { for _ in $(seq $((${WAIT_S:-10} * 10))); do "$@" && return; sleep 0.1; done; false; }
 # started WHAT LOG TEST...: the server just put in the background is up once
 # TEST holds, or broken, with its LOG.
 started() { servers+=($!) && wait_for "${@:3}" || broken "$1 did not start: $(tail -n 3 "$2")"; }
@@ -210,7 +210,7 @@ in_named_network() {
                 pack("n3Nn", 0xc00c, 1, 1, 60, 4) . pack("C4", 127, 0, 0, 1), 0, $from);
         }' "$1" "$dir/listening" &
     Xvfb -listen tcp -nolisten unix -noreset -displayfd 3 -screen 0 1234x567x24 3>"$dir/display" 2>/dev/null &
-    wait_for test -e "$dir/listening" -a -s "$dir/display" || { echo "no name server or Xvfb" >&2; return 125; }
+    WAIT_S=20 wait_for test -e "$dir/listening" -a -s "$dir/display" || { echo "no name server or Xvfb" >&2; return 125; }
     DISPLAY=far.test:$(cat "$dir/display") "${@:2}"; status=$?
     kill $(jobs -p) && wait
     return $status

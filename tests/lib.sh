@@ -26,7 +26,7 @@ by_sdl() { if [[ $SDL_VERSION == *.[5-9][0-9] ]]; then echo "$2"; else echo "$1"
 # the tool, the sanitizers' start-up, twenty rows at once, half one more.
 pace=1 silence=10.5 cap=12.5
 [ -z "$EMULATOR" ] || pace=4 silence=13 cap=15
-[ -z "${ASAN_OPTIONS:-}" ] || silence=11
+[ -z "${ASAN_OPTIONS:-}" ] || silence=11 cap=13
 
 # check [-t SECONDS] [-s WHY] NAME STATUS STDOUT STDERR -- [VAR=VALUE...]
 # COMMAND...: COMMAND (an exported function too) within SECONDS (30 times the
